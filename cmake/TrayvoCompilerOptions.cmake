@@ -1,0 +1,13 @@
+# Warnings are errors on every target of ours; third-party code (GoogleTest)
+# keeps its own settings. Layout tables name only the fields a row needs and
+# rely on the members' defaults for the rest, which g++ would warn about.
+function(trayvo_target_warnings target)
+    target_compile_options(${target} PRIVATE
+        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wold-style-cast
+        -Wnon-virtual-dtor -Woverloaded-virtual -Wno-missing-field-initializers -Werror)
+endfunction()
+
+macro(trayvo_enable_sanitizers)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endmacro()

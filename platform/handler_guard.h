@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/window_runtime.h"
+
+#include <functional>
+#include <string_view>
+
+namespace trayvo {
+
+// Every handler runs through one guard, so that an error escaping a handler
+// is shown to the user and the program goes on instead of ending. While the
+// guard's message is up, the toolkit keeps dispatching timer ticks and input
+// from inside the message box; those handlers are dropped, so one fault gives
+// one message, never a pile of them.
+class HandlerGuard {
+public:
+    using ShowError = std::function<void(TextView message)>;
+
+    explicit HandlerGuard(ShowError showError);
+
+    void run(const Handler& handler) noexcept;
+    bool showingError() const { return showingError_; }
+
+private:
+    void report(std::string_view utf8Message) noexcept;
+
+    ShowError showError_;
+    bool showingError_ = false;
+};
+
+} // namespace trayvo

@@ -1,0 +1,47 @@
+// Program start on Linux: the kernel's drives, Qt's windows.
+
+#include "drives/ctlCdrom.h"
+#include "platform/os_operations_linux.h"
+#include "platform/runtime_qt.h"
+#include "resources/texts.h"
+#include "resources/version.h"
+#include "ui/main/frmMain.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Without a display Qt would abort with a message about platform plugins
+// that tells a user nothing about what to do.
+bool displayAvailable()
+{
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (!displayAvailable()) {
+        std::fputs("trayvo2010: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "Start it from a desktop session, or under a virtual X server:\n"
+                   "    xvfb-run -a trayvo2010\n",
+                   stderr);
+        return EXIT_FAILURE;
+    }
+    QApplication application(argc, argv);
+    using namespace trayvo;
+    QtWindowRuntime runtime(AppIdentity{.title = texts::appTitle,
+                                        .productName = texts::productName,
+                                        .major = version::major,
+                                        .minor = version::minor,
+                                        .revision = version::revision});
+    LinuxOsOperations os;
+    ctlCdrom drives(os);
+    frmMain mainWindow(runtime, drives);
+    mainWindow.Show();
+    return QApplication::exec();
+}

@@ -1,0 +1,252 @@
+#include "platform/window_qt.h"
+
+#include "platform/art_qt.h"
+#include "platform/runtime_qt.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace trayvo {
+namespace {
+
+constexpr double twipsPerPixelAt96Dpi = 15.0;
+
+QColor toQColor(Color color)
+{
+    return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
+                  static_cast<int>((color >> 16) & 0xFF));
+}
+
+QFont fontFor(const Font& font)
+{
+    QFont qfont = QApplication::font();
+    if (font.points > 0)
+        qfont.setPointSizeF(font.points);
+    qfont.setBold(font.bold);
+    qfont.setUnderline(font.underline);
+    return qfont;
+}
+
+template <typename Adapter>
+Adapter& find(std::map<std::string, std::unique_ptr<Adapter>, std::less<>>& controls, std::string_view name)
+{
+    const auto found = controls.find(name);
+    if (found == controls.end())
+        throw std::logic_error("no such control in the window's layout: " + std::string(name));
+    return *found->second;
+}
+
+Qt::WindowFlags fixedWindowFlags()
+{
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+}
+
+} // namespace
+
+QtWindow::QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime)
+    : runtime_(runtime)
+    , widget_(std::make_unique<QWidget>(nullptr, fixedWindowFlags()))
+    , scale_(QGuiApplication::primaryScreen()->logicalDotsPerInch() / 96.0)
+{
+    widget_->setObjectName(toQString(layout.name));
+    widget_->setFixedSize(pixels(layout.clientWidthTwips), pixels(layout.clientHeightTwips));
+    widget_->setWindowIcon(artIcon(layout.icon));
+    std::vector<QWidget*> focusChain;
+    for (const ControlLayout& control : layout.controls) {
+        QWidget* widget = createControl(control);
+        if (widget && widget->focusPolicy() != Qt::NoFocus)
+            focusChain.push_back(widget);
+    }
+    for (std::size_t i = 1; i < focusChain.size(); ++i)
+        QWidget::setTabOrder(focusChain[i - 1], focusChain[i]);
+    if (!focusChain.empty())
+        focusChain.front()->setFocus();
+}
+
+QtWindow::~QtWindow()
+{
+    setMousePointer(MousePointer::Default);
+}
+
+QWidget* QtWindow::createControl(const ControlLayout& control)
+{
+    QWidget* container = containerOf(control);
+    const std::string key(control.name);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+    case ControlKind::Label: {
+        auto* label = makeLabel(control, container);
+        labels_[key] = std::make_unique<QtLabel>(label, (control.flags & AutoSize) != 0, runtime_);
+        widget = label;
+        break;
+    }
+    case ControlKind::DropDownList: {
+        auto* list = new QComboBox(container);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        lists_[key] = std::make_unique<QtDropDownList>(list, pixels(control.growRightToTwips));
+        widget = list;
+        break;
+    }
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(toQString(control.text), container);
+        button->setAutoDefault(false);
+        buttons_[key] = std::make_unique<QtPushButton>(button, runtime_);
+        widget = button;
+        break;
+    }
+    case ControlKind::Frame:
+        widget = containers_[key] = new QGroupBox(container);
+        break;
+    case ControlKind::Line:
+        widget = makeLine(control, container);
+        break;
+    case ControlKind::Image:
+        widget = makeImage(control, container);
+        break;
+    case ControlKind::Timer:
+        timers_[key] = std::make_unique<QtTimer>(makeTimer(control), runtime_);
+        return nullptr;
+    }
+    applyCommon(control, *widget);
+    if (control.kind == ControlKind::Label)
+        labels_[key]->setCaption(control.text);
+    return widget;
+}
+
+ClickableLabel* QtWindow::makeLabel(const ControlLayout& control, QWidget* container) const
+{
+    auto* label = new ClickableLabel(container);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap((control.flags & WordWrap) != 0);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setAutoFillBackground((control.flags & Transparent) == 0);
+    return label;
+}
+
+QWidget* QtWindow::makeLine(const ControlLayout& control, QWidget* container) const
+{
+    const TwipsRect& ends = control.rect;
+    return new LineWidget(QPoint(pixels(ends.left), pixels(ends.top)), QPoint(pixels(ends.width), pixels(ends.height)),
+                          control.lineWidthPixels, toQColor(control.color), container);
+}
+
+QWidget* QtWindow::makeImage(const ControlLayout& control, QWidget* container) const
+{
+    auto* image = new QLabel(container);
+    image->setPixmap(artPixmap(control.picture));
+    image->setScaledContents((control.flags & Stretch) != 0);
+    return image;
+}
+
+QTimer* QtWindow::makeTimer(const ControlLayout& control) const
+{
+    auto* timer = new QTimer(widget_.get());
+    timer->setObjectName(toQString(control.name));
+    timer->setInterval(control.intervalMs);
+    return timer;
+}
+
+// Name, font, box, focus, tooltip and pointer, as the layout row gives them.
+void QtWindow::applyCommon(const ControlLayout& control, QWidget& widget) const
+{
+    widget.setObjectName(toQString(control.name));
+    widget.setFont(fontFor(control.font));
+    if (control.kind == ControlKind::Image && (control.flags & Stretch) == 0)
+        widget.setGeometry(QRect(pixels(control.rect).topLeft(), widget.sizeHint()));
+    else if (control.kind != ControlKind::Line)
+        widget.setGeometry(pixels(control.rect));
+    if (control.kind != ControlKind::DropDownList && control.kind != ControlKind::PushButton)
+        widget.setFocusPolicy(Qt::NoFocus);
+    if (!control.toolTip.empty())
+        widget.setToolTip(toQString(control.toolTip));
+    if (control.cursor != Art::None)
+        widget.setCursor(artCursor(control.cursor));
+}
+
+QWidget* QtWindow::containerOf(const ControlLayout& control) const
+{
+    if (control.container.empty())
+        return widget_.get();
+    const auto found = containers_.find(control.container);
+    if (found == containers_.end())
+        throw std::logic_error("container must come before its controls: " + std::string(control.container));
+    return found->second;
+}
+
+int QtWindow::pixels(int twips) const
+{
+    return static_cast<int>(std::lround(twips / twipsPerPixelAt96Dpi * scale_));
+}
+
+QRect QtWindow::pixels(const TwipsRect& rect) const
+{
+    return QRect(pixels(rect.left), pixels(rect.top), pixels(rect.width), pixels(rect.height));
+}
+
+void QtWindow::setCaption(TextView caption)
+{
+    widget_->setWindowTitle(toQString(caption));
+}
+
+void QtWindow::setMousePointer(MousePointer pointer)
+{
+    // The busy pointer must show while a handler blocks the event loop, which
+    // only the application-wide override cursor does at once.
+    const bool busy = pointer == MousePointer::Hourglass;
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+Label& QtWindow::label(std::string_view name)
+{
+    return find(labels_, name);
+}
+
+DropDownList& QtWindow::dropDownList(std::string_view name)
+{
+    return find(lists_, name);
+}
+
+PushButton& QtWindow::pushButton(std::string_view name)
+{
+    return find(buttons_, name);
+}
+
+Timer& QtWindow::timer(std::string_view name)
+{
+    return find(timers_, name);
+}
+
+void QtWindow::show()
+{
+    widget_->show();
+    placeOnScreen();
+}
+
+void QtWindow::placeOnScreen()
+{
+    if (placed_)
+        return;
+    placed_ = true;
+    // Once shown, the frame's size is known where the window system tells it,
+    // so the whole window, title bar included, is what gets centred.
+    const QRect screen = widget_->screen()->availableGeometry();
+    QRect frame = widget_->frameGeometry();
+    frame.moveCenter(screen.center());
+    widget_->move(frame.topLeft());
+}
+
+} // namespace trayvo

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/controls_qt.h"
+#include "platform/window_runtime.h"
+
+#include <QWidget>
+
+class QTimer;
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace trayvo {
+
+class QtWindowRuntime;
+
+// A window of the Qt adapter: a top-level widget with its controls placed at
+// their stored positions, scaled from twips to the screen.
+class QtWindow final : public Window {
+public:
+    QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime);
+    ~QtWindow() override;
+
+    void setCaption(TextView caption) override;
+    void setMousePointer(MousePointer pointer) override;
+    Label& label(std::string_view name) override;
+    DropDownList& dropDownList(std::string_view name) override;
+    PushButton& pushButton(std::string_view name) override;
+    Timer& timer(std::string_view name) override;
+    void show() override;
+
+    QWidget& widget() { return *widget_; }
+
+private:
+    template <typename Adapter>
+    using Controls = std::map<std::string, std::unique_ptr<Adapter>, std::less<>>;
+
+    QWidget* createControl(const ControlLayout& control);
+    ClickableLabel* makeLabel(const ControlLayout& control, QWidget* container) const;
+    QWidget* makeLine(const ControlLayout& control, QWidget* container) const;
+    QWidget* makeImage(const ControlLayout& control, QWidget* container) const;
+    QTimer* makeTimer(const ControlLayout& control) const;
+    void applyCommon(const ControlLayout& control, QWidget& widget) const;
+    QWidget* containerOf(const ControlLayout& control) const;
+    QRect pixels(const TwipsRect& rect) const;
+    int pixels(int twips) const;
+    void placeOnScreen();
+
+    QtWindowRuntime& runtime_;
+    std::unique_ptr<QWidget> widget_;
+    double scale_;
+    bool placed_ = false;
+    bool busy_ = false;
+    std::map<std::string, QWidget*, std::less<>> containers_;
+    Controls<QtLabel> labels_;
+    Controls<QtDropDownList> lists_;
+    Controls<QtPushButton> buttons_;
+    Controls<QtTimer> timers_;
+};
+
+} // namespace trayvo

@@ -1,0 +1,35 @@
+#pragma once
+
+// The program's texts, Simplified Chinese as its users read them. Window
+// texts are UTF-16; error texts are UTF-8 because they travel inside C++
+// exceptions.
+
+#include <string_view>
+
+namespace trayvo::texts {
+
+inline constexpr std::u16string_view appTitle = u"Trayvo2010";
+inline constexpr std::u16string_view productName = u"Trayvo2010";
+
+// Main window.
+inline constexpr std::u16string_view drivesFound = u"检测到可用的光驱设备：";
+inline constexpr std::u16string_view driveCountPlaceholder = u"-";
+inline constexpr std::u16string_view chooseDrive = u"请选择光驱设备：";
+inline constexpr std::u16string_view statusCaption = u"状态：";
+inline constexpr std::u16string_view openTray = u"弹出仓门";
+inline constexpr std::u16string_view closeTray = u"关闭仓门";
+inline constexpr std::u16string_view openFolder = u"打开目录";
+inline constexpr std::u16string_view makerSignature = u"Velmoor个人工作室 o(∩_∩)o";
+inline constexpr std::u16string_view aboutLink = u"关于";
+inline constexpr std::u16string_view aboutLinkToolTip = u"点击查看信息";
+
+inline constexpr std::u16string_view discPresent = u"光驱设备有可用光盘。";
+inline constexpr std::u16string_view noDisc = u"光驱设备中没有光盘。";
+inline constexpr std::u16string_view noDrive = u"程序发现，当前计算机\r\n没有可用的光驱设备。";
+inline constexpr std::u16string_view driveCountUnit = u"个";
+
+// Errors shown by the handler guard.
+inline constexpr std::string_view subscriptOutOfRange = "下标越界";
+inline constexpr std::string_view unknownError = "未知错误";
+
+} // namespace trayvo::texts

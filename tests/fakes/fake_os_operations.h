@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/os_operations.h"
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace trayvo::testing {
+
+// Drives described in a few lines: which roots exist, their types, which
+// hold a disc. Records every probe so tests can see what was asked.
+class FakeOsOperations final : public OsOperations {
+public:
+    std::vector<DriveRoot> candidates;
+    std::map<DriveRoot, DriveType> types;
+    std::set<DriveRoot> discs;
+    std::string probeFailure; // when set, a probe throws with this text
+    mutable std::vector<DriveRoot> probed;
+
+    // "A:\" to "Z:\", as on Windows.
+    static std::vector<DriveRoot> driveLetters()
+    {
+        std::vector<DriveRoot> roots;
+        for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
+            roots.push_back(DriveRoot{letter, u':', u'\\'});
+        return roots;
+    }
+
+    // Windows-style drives: the given roots are optical, C:\ is a hard disk.
+    static FakeOsOperations withCdroms(std::initializer_list<std::u16string_view> cdroms)
+    {
+        FakeOsOperations os;
+        os.candidates = driveLetters();
+        os.types[u"C:\\"] = DriveType::Fixed;
+        for (auto root : cdroms)
+            os.types[DriveRoot(root)] = DriveType::Cdrom;
+        return os;
+    }
+
+    std::vector<DriveRoot> candidateRoots() const override { return candidates; }
+
+    DriveType getDriveType(const DriveRoot& root) const override
+    {
+        const auto found = types.find(root);
+        return found == types.end() ? DriveType::NoRootDir : found->second;
+    }
+
+    DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override
+    {
+        probed.push_back(root);
+        if (!probeFailure.empty())
+            throw std::runtime_error(probeFailure);
+        if (!discs.contains(root))
+            return {};
+        return {.sectorsPerCluster = 1, .bytesPerSector = 2048, .freeClusters = 0, .totalClusters = 333000};
+    }
+};
+
+} // namespace trayvo::testing

@@ -1,0 +1,93 @@
+#include "tests/fakes/fake_window_runtime.h"
+
+#include <stdexcept>
+
+namespace trayvo::testing {
+namespace {
+
+template <typename Control>
+Control& find(std::map<std::string, std::unique_ptr<Control>, std::less<>>& controls, std::string_view name)
+{
+    const auto found = controls.find(name);
+    if (found == controls.end())
+        throw std::logic_error("no such control: " + std::string(name));
+    return *found->second;
+}
+
+} // namespace
+
+void FakeLabel::click()
+{
+    runtime.runHandler(clicked);
+}
+
+void FakeDropDownList::addItem(TextView text, int index)
+{
+    items.insert(items.begin() + index, Text(text));
+}
+
+Text FakeDropDownList::text() const
+{
+    return selected < 0 ? Text() : items.at(static_cast<std::size_t>(selected));
+}
+
+void FakePushButton::click()
+{
+    if (enabled)
+        runtime.runHandler(clicked);
+}
+
+void FakeTimer::setEnabled(bool value)
+{
+    if (value && !running)
+        ++freshIntervals;
+    running = value;
+}
+
+void FakeTimer::elapse()
+{
+    if (!running)
+        return;
+    ++ticks;
+    runtime.runHandler(ticked);
+}
+
+FakeWindow::FakeWindow(const WindowLayout& layout, FakeWindowRuntime& runtime)
+{
+    for (const ControlLayout& control : layout.controls) {
+        const std::string name(control.name);
+        switch (control.kind) {
+        case ControlKind::Label:
+            labels_[name] = std::make_unique<FakeLabel>(runtime);
+            labels_[name]->caption = control.text;
+            break;
+        case ControlKind::DropDownList: lists_[name] = std::make_unique<FakeDropDownList>(); break;
+        case ControlKind::PushButton: buttons_[name] = std::make_unique<FakePushButton>(runtime); break;
+        case ControlKind::Timer: timers_[name] = std::make_unique<FakeTimer>(runtime); break;
+        case ControlKind::Frame:
+        case ControlKind::Line:
+        case ControlKind::Image: break;
+        }
+    }
+}
+
+FakeLabel& FakeWindow::fakeLabel(std::string_view name) { return find(labels_, name); }
+FakeDropDownList& FakeWindow::fakeList(std::string_view name) { return find(lists_, name); }
+FakePushButton& FakeWindow::fakeButton(std::string_view name) { return find(buttons_, name); }
+FakeTimer& FakeWindow::fakeTimer(std::string_view name) { return find(timers_, name); }
+
+FakeWindowRuntime::FakeWindowRuntime()
+    : guard([this](TextView message) {
+        errorsShown.emplace_back(message);
+        if (whileErrorShown)
+            whileErrorShown();
+    })
+{
+}
+
+std::unique_ptr<Window> FakeWindowRuntime::createWindow(const WindowLayout& layout)
+{
+    return std::make_unique<FakeWindow>(layout, *this);
+}
+
+} // namespace trayvo::testing

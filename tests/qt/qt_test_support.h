@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/runtime_qt.h"
+#include "platform/window_qt.h"
+#include "resources/texts.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+namespace trayvo::testing {
+
+inline AppIdentity testIdentity()
+{
+    return {.title = texts::appTitle, .productName = texts::productName, .major = 3, .minor = 1, .revision = 0};
+}
+
+inline QtWindow& asQt(Window& window)
+{
+    return dynamic_cast<QtWindow&>(window);
+}
+
+template <typename Widget>
+Widget* child(Window& window, const char* name)
+{
+    return asQt(window).widget().findChild<Widget*>(QString::fromLatin1(name));
+}
+
+// Runs the event loop until done() holds; false if it never does. For events
+// that come when they come, not for measuring time.
+template <typename Predicate>
+bool processEventsUntil(Predicate done, int limitMs = 5000)
+{
+    QDeadlineTimer deadline(limitMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+} // namespace trayvo::testing

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12, as root.
+# Does nothing when everything is already there, so that repeated runs and
+# CI stay quick.
+set -euo pipefail
+
+packages=(
+    # building
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools
+    # running: Qt's own Chinese texts, and fonts for Arial's metrics and the Chinese
+    qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei
+    # testing
+    googletest xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}; run this as root to install them." >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every tree the tests need and runs every
+# test label through ctest, printing how long each stage took.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+passed=0
+failed=0
+stage_times=()
+
+stage() { # name, command...
+    local name=$1 start=$SECONDS
+    shift
+    echo "==> $name"
+    "$@"
+    stage_times+=("$(printf '%-34s %4ds' "$name" $((SECONDS - start)))")
+}
+
+configure_and_build() { # tree, cmake options...
+    local tree=$1
+    shift
+    cmake -S . -B "build/$tree" -G Ninja "$@" >/dev/null
+    cmake --build "build/$tree" -j "$jobs"
+}
+
+run_label() { # tree, label, timeout in seconds
+    local log
+    log=$(mktemp)
+    local status=0
+    ctest --test-dir "build/$1" -L "^$2\$" --timeout "$3" --output-on-failure -j "$jobs" 2>&1 | tee "$log" || status=$?
+    local summary
+    summary=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+    rm -f "$log"
+    if [ -z "$summary" ]; then
+        echo "ctest ran no test for label $2" >&2
+        failed=$((failed + 1))
+        return 0
+    fi
+    local bad total
+    read -r bad _ _ _ _ total <<<"$summary"
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    [ "$status" -eq 0 ] || echo "label $2 failed" >&2
+}
+
+stage "install dependencies" bash tools/install-deps.sh
+stage "build native" configure_and_build native -DCMAKE_BUILD_TYPE=Debug
+stage "build sanitizers" configure_and_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_SANITIZE=ON
+stage "test unit" run_label native unit 120
+stage "test qt" run_label native qt 300
+stage "test sanitize" run_label sanitize sanitize 900
+
+echo
+echo "Stage times:"
+printf '  %s\n' "${stage_times[@]}"
+echo
+echo "Tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,87 @@
+#include "ui/main/frmMain.h"
+
+#include "resources/texts.h"
+#include "ui/main/frmMain_layout.h"
+
+#include <string>
+
+namespace trayvo {
+namespace {
+
+constexpr Color linkColor = rgb(20, 159, 211);
+
+Text decimal(int value)
+{
+    const std::string digits = std::to_string(value);
+    return Text(digits.begin(), digits.end());
+}
+
+} // namespace
+
+frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives)
+    : runtime_(runtime)
+    , drives_(drives)
+    , window_(runtime.createWindow(frmMainLayout))
+    , numofCDROM_(window_->label("numofCDROM"))
+    , CDROMstatus_(window_->label("CDROMstatus"))
+    , Label7_(window_->label("Label7"))
+    , Combox_(window_->dropDownList("Combox"))
+    , Command1_(window_->pushButton("Command1"))
+    , Command2_(window_->pushButton("Command2"))
+    , Command3_(window_->pushButton("Command3"))
+    , Timer1_(window_->timer("Timer1"))
+{
+    Timer1_.onTick([this] { Timer1_Timer(); });
+}
+
+void frmMain::Show()
+{
+    runtime_.runHandler([this] { Form_Load(); });
+    window_->show();
+}
+
+void frmMain::Form_Load()
+{
+    window_->setCaption(runtime_.app().title);
+    Label7_.setForeColor(linkColor);
+    drives_.ListCdromDrives();
+    FillDriveList();
+    if (drives_.upperBound() < 1) {
+        Command1_.setEnabled(false);
+        Command2_.setEnabled(false);
+        Command3_.setEnabled(false);
+        CDROMstatus_.setCaption(texts::noDrive);
+        return;
+    }
+    Combox_.setSelectedIndex(0);
+    discPresent_ = drives_.HasDisc(Combox_.selectedIndex());
+    ShowDiscStatus();
+    Timer1_.setEnabled(true);
+}
+
+void frmMain::Timer1_Timer()
+{
+    const bool present = drives_.HasDisc(Combox_.selectedIndex());
+    if (present == discPresent_)
+        return;
+    discPresent_ = present;
+    ShowDiscStatus();
+}
+
+void frmMain::FillDriveList()
+{
+    // The upper bound of the drive list is the drive count, so the count
+    // always matches the selector's items.
+    const int count = drives_.upperBound();
+    const auto& roots = drives_.cdromDrives();
+    for (int i = 0; i < count; ++i)
+        Combox_.addItem(roots[static_cast<std::size_t>(i)], i);
+    numofCDROM_.setCaption(decimal(count) + Text(texts::driveCountUnit));
+}
+
+void frmMain::ShowDiscStatus()
+{
+    CDROMstatus_.setCaption(discPresent_ ? texts::discPresent : texts::noDisc);
+}
+
+} // namespace trayvo

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "drives/ctlCdrom.h"
+#include "platform/window_runtime.h"
+
+#include <memory>
+
+namespace trayvo {
+
+// The main window: how many optical drives there are, which one is chosen,
+// and whether a readable disc is in it, kept current once a second.
+class frmMain {
+public:
+    frmMain(WindowRuntime& runtime, ctlCdrom& drives);
+
+    // Loads the window, running its load handler before first display.
+    void Show();
+
+    // Handlers, run by the runtime inside its error guard.
+    void Form_Load();
+    void Timer1_Timer();
+
+    Window& window() { return *window_; }
+
+private:
+    void FillDriveList();
+    void ShowDiscStatus();
+
+    WindowRuntime& runtime_;
+    ctlCdrom& drives_;
+    std::unique_ptr<Window> window_;
+    Label& numofCDROM_;
+    Label& CDROMstatus_;
+    Label& Label7_;
+    DropDownList& Combox_;
+    PushButton& Command1_;
+    PushButton& Command2_;
+    PushButton& Command3_;
+    Timer& Timer1_;
+    // The disc state last written to the status line.
+    bool discPresent_ = false;
+};
+
+} // namespace trayvo
