@@ -1,4 +1,4 @@
-#include "cdrom_status_linux.h"
+#include "platform/cdrom_status_linux.h"
 
 #include <linux/cdrom.h>
 

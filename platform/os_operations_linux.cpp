@@ -1,9 +1,9 @@
-#include "os_operations_linux.h"
+#include "platform/os_operations_linux.h"
 
-#include "cdrom_status_linux.h"
-#include "natural_order.h"
-#include "text_encoding.h"
-#include "unique_fd_linux.h"
+#include "platform/cdrom_status_linux.h"
+#include "platform/natural_order.h"
+#include "platform/text_encoding.h"
+#include "platform/unique_fd_linux.h"
 
 #include <fcntl.h>
 #include <linux/cdrom.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "os_operations.h"
+#include "platform/os_operations.h"
 
 #include <filesystem>
 #include <string>
