@@ -149,26 +149,5 @@ TEST(frmMainOnQt, LayoutLinkFocusAndPlacementAsStored)
     EXPECT_LE((window.frameGeometry().center() - screenCentre).manhattanLength(), 2);
 }
 
-// Ticks driven directly, through the real widgets; in the sanitizer build this
-// is where a leak per tick or per status change would show.
-TEST(frmMainOnQt, SoakOfTenThousandTicks)
-{
-    QtMainWindow main(linuxDrives({u"/dev/sr0"}));
-    const QLabel* status = main.find<QLabel>("CDROMstatus");
-    bool inserted = false;
-    for (int tick = 1; tick <= 10000; ++tick) {
-        if (tick % 7 == 0) {
-            inserted = !inserted;
-            main.os.discs.clear();
-            if (inserted)
-                main.os.discs.insert(u"/dev/sr0");
-        }
-        main.os.probed.clear();
-        main.form.Timer1_Timer();
-        ASSERT_EQ(status->text(), inserted ? QStringLiteral("光驱设备有可用光盘。") : QStringLiteral("光驱设备中没有光盘。"))
-            << "tick " << tick;
-    }
-}
-
 } // namespace
 } // namespace trayvo
