@@ -3,6 +3,7 @@
 #include "platform/runtime_qt.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -25,6 +26,28 @@ QString toQString(std::string_view utf8)
 Text fromQString(const QString& text)
 {
     return text.toStdU16String();
+}
+
+FormWidget::FormWidget()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+}
+
+void FormWidget::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (closed_)
+        closed_();
+}
+
+void FormWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (closesOnEscape_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event)
@@ -53,9 +76,11 @@ void LineWidget::paintEvent(QPaintEvent*)
     painter.drawLine(from_, to_);
 }
 
-QtLabel::QtLabel(ClickableLabel* widget, bool autoSize, QtWindowRuntime& runtime)
+QtLabel::QtLabel(ClickableLabel* widget, bool autoSize, int growDownTo, QtWindowRuntime& runtime)
     : widget_(widget)
     , autoSize_(autoSize)
+    , storedHeight_(widget->height())
+    , growDownTo_(growDownTo)
     , runtime_(runtime)
 {
 }
@@ -63,8 +88,18 @@ QtLabel::QtLabel(ClickableLabel* widget, bool autoSize, QtWindowRuntime& runtime
 void QtLabel::setCaption(TextView caption)
 {
     widget_->setText(toQString(caption).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    if (autoSize_)
+    fitText();
+}
+
+void QtLabel::fitText()
+{
+    if (autoSize_) {
         widget_->adjustSize();
+        return;
+    }
+    const int room = std::max(storedHeight_, growDownTo_ - widget_->y());
+    const int needed = widget_->heightForWidth(widget_->width());
+    widget_->resize(widget_->width(), std::clamp(needed, storedHeight_, room));
 }
 
 void QtLabel::setForeColor(Color color)

@@ -18,6 +18,24 @@ QString toQString(TextView text);
 QString toQString(std::string_view utf8);
 Text fromQString(const QString& text);
 
+// A window's top-level widget. Reports every way it is closed (the title
+// bar, Alt+F4, unload, and Esc where it is a dialog) so that closing can
+// unload the window rather than merely hide it.
+class FormWidget final : public QWidget {
+public:
+    FormWidget();
+    void setCloseHandler(std::function<void()> handler) { closed_ = std::move(handler); }
+    void setClosesOnEscape(bool closes) { closesOnEscape_ = closes; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    std::function<void()> closed_;
+    bool closesOnEscape_ = false;
+};
+
 // A label that reports a click: pressed and released inside it.
 class ClickableLabel final : public QLabel {
 public:
@@ -48,14 +66,20 @@ private:
 
 class QtLabel final : public Label {
 public:
-    QtLabel(ClickableLabel* widget, bool autoSize, QtWindowRuntime& runtime);
+    // A label either follows its text (autoSize) or keeps its box, which may
+    // deepen down to growDownTo for wrapped text that needs it.
+    QtLabel(ClickableLabel* widget, bool autoSize, int growDownTo, QtWindowRuntime& runtime);
     void setCaption(TextView caption) override;
     void setForeColor(Color color) override;
     void onClick(Handler handler) override;
 
 private:
+    void fitText();
+
     QPointer<ClickableLabel> widget_;
     bool autoSize_;
+    int storedHeight_;
+    int growDownTo_;
     QtWindowRuntime& runtime_;
 };
 

@@ -41,7 +41,7 @@ int main(int argc, char* argv[])
                                         .revision = version::revision});
     LinuxOsOperations os;
     ctlCdrom drives(os);
-    frmMain mainWindow(runtime, drives);
+    frmMain mainWindow(runtime, drives, os);
     mainWindow.Show();
     return QApplication::exec();
 }

@@ -11,6 +11,9 @@ namespace trayvo {
 // converted to the system's encoding at each operating-system call.
 using DriveRoot = std::u16string;
 
+// The native handle of a window, as the window runtime gives it.
+using WindowHandle = std::uintptr_t;
+
 // Drive types as the Windows drive query reports them; the program acts on
 // Cdrom only, the others exist so that a platform can say what it saw.
 enum class DriveType : std::uint32_t {
@@ -47,6 +50,10 @@ public:
     // Free-space figures of the disc at root. totalClusters is nonzero exactly
     // when a readable disc is in the drive; any failure gives all zeros.
     virtual DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const = 0;
+
+    // Opens url in the user's browser, maximized where the platform allows,
+    // on behalf of the window owner. Failure is silent.
+    virtual void shellExecute(WindowHandle owner, const std::u16string& url) = 0;
 
 protected:
     OsOperations() = default;

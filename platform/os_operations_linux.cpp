@@ -2,6 +2,7 @@
 
 #include "platform/cdrom_status_linux.h"
 #include "platform/natural_order.h"
+#include "platform/process_linux.h"
 #include "platform/text_encoding.h"
 #include "platform/unique_fd_linux.h"
 
@@ -89,19 +90,19 @@ std::optional<std::uint64_t> capacityBytes(const UniqueFd& fd)
 
 } // namespace
 
-LinuxOsOperations::LinuxOsOperations(fs::path sysBlockDir, fs::path devDir)
-    : sysBlockDir_(std::move(sysBlockDir)), devDir_(std::move(devDir))
+LinuxOsOperations::LinuxOsOperations(LinuxLocations locations)
+    : locations_(std::move(locations))
 {
 }
 
 std::vector<DriveRoot> LinuxOsOperations::candidateRoots() const
 {
-    std::vector<std::string> names = blockDeviceNames(sysBlockDir_);
+    std::vector<std::string> names = blockDeviceNames(locations_.sysBlockDir);
     std::ranges::sort(names, naturalLess);
     std::vector<DriveRoot> roots;
     roots.reserve(names.size());
     for (const std::string& name : names)
-        roots.push_back(fromUtf8((devDir_ / name).string()));
+        roots.push_back(fromUtf8((locations_.devDir / name).string()));
     return roots;
 }
 
@@ -112,7 +113,7 @@ fs::path LinuxOsOperations::blockDir(const DriveRoot& root) const
     const fs::path name = fs::path(toUtf8(root)).filename();
     if (name.empty() || name == "." || name == "..")
         return {};
-    return sysBlockDir_ / name;
+    return locations_.sysBlockDir / name;
 }
 
 DriveType LinuxOsOperations::getDriveType(const DriveRoot& root) const
@@ -142,6 +143,13 @@ DiskFreeSpace LinuxOsOperations::getDiskFreeSpace(const DriveRoot& root) const
             .bytesPerSector = discSectorBytes,
             .freeClusters = 0,
             .totalClusters = discSectorCount(*bytes)};
+}
+
+// A desktop's opener has no way to ask for a maximized window; the browser
+// decides. Whether it started makes no difference to the user here.
+void LinuxOsOperations::shellExecute(WindowHandle, const std::u16string& url)
+{
+    startDetached({locations_.opener, toUtf8(url)});
 }
 
 } // namespace trayvo

@@ -63,6 +63,7 @@ struct ControlLayout {
     int lineWidthPixels = 0;
     int intervalMs = 0;         // a timer's interval
     int growRightToTwips = 0;   // a drop-down list may widen up to here for its longest item
+    int growDownToTwips = 0;    // a wrapping label may deepen up to here for its last line
 };
 
 enum class StartPosition { CenterScreen, CenterOwner };
@@ -70,6 +71,7 @@ enum class StartPosition { CenterScreen, CenterOwner };
 // A window's stored layout: controls listed in tab order.
 struct WindowLayout {
     std::string_view name;
+    std::u16string_view caption;
     int clientWidthTwips = 0;
     int clientHeightTwips = 0;
     StartPosition startPosition = StartPosition::CenterScreen;

@@ -9,9 +9,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace trayvo {
 namespace {
@@ -43,20 +45,20 @@ Adapter& find(std::map<std::string, std::unique_ptr<Adapter>, std::less<>>& cont
     return *found->second;
 }
 
-Qt::WindowFlags fixedWindowFlags()
-{
-    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-}
-
 } // namespace
 
 QtWindow::QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime)
     : runtime_(runtime)
-    , widget_(std::make_unique<QWidget>(nullptr, fixedWindowFlags()))
+    , widget_(std::make_unique<FormWidget>())
+    , startPosition_(layout.startPosition)
     , scale_(QGuiApplication::primaryScreen()->logicalDotsPerInch() / 96.0)
 {
     widget_->setObjectName(toQString(layout.name));
+    widget_->setWindowTitle(toQString(layout.caption));
+    widget_->setCloseHandler([this] {
+        if (modalLoop_)
+            modalLoop_->quit();
+    });
     widget_->setFixedSize(pixels(layout.clientWidthTwips), pixels(layout.clientHeightTwips));
     widget_->setWindowIcon(artIcon(layout.icon));
     std::vector<QWidget*> focusChain;
@@ -82,12 +84,9 @@ QWidget* QtWindow::createControl(const ControlLayout& control)
     const std::string key(control.name);
     QWidget* widget = nullptr;
     switch (control.kind) {
-    case ControlKind::Label: {
-        auto* label = makeLabel(control, container);
-        labels_[key] = std::make_unique<QtLabel>(label, (control.flags & AutoSize) != 0, runtime_);
-        widget = label;
+    case ControlKind::Label:
+        widget = makeLabel(control, container);
         break;
-    }
     case ControlKind::DropDownList: {
         auto* list = new QComboBox(container);
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -116,8 +115,11 @@ QWidget* QtWindow::createControl(const ControlLayout& control)
         return nullptr;
     }
     applyCommon(control, *widget);
-    if (control.kind == ControlKind::Label)
+    if (control.kind == ControlKind::Label) {
+        labels_[key] = std::make_unique<QtLabel>(static_cast<ClickableLabel*>(widget), (control.flags & AutoSize) != 0,
+                                                 pixels(control.growDownToTwips), runtime_);
         labels_[key]->setCaption(control.text);
+    }
     return widget;
 }
 
@@ -233,19 +235,45 @@ Timer& QtWindow::timer(std::string_view name)
 void QtWindow::show()
 {
     widget_->show();
-    placeOnScreen();
+    if (!std::exchange(placed_, true))
+        centreOver(widget_->screen()->availableGeometry());
 }
 
-void QtWindow::placeOnScreen()
+void QtWindow::showModal(Window& owner)
 {
-    if (placed_)
-        return;
-    placed_ = true;
-    // Once shown, the frame's size is known where the window system tells it,
-    // so the whole window, title bar included, is what gets centred.
-    const QRect screen = widget_->screen()->availableGeometry();
+    QWidget& ownerWidget = dynamic_cast<QtWindow&>(owner).widget();
+    widget_->setWindowModality(Qt::ApplicationModal);
+    widget_->setClosesOnEscape(true);
+    widget_->winId();
+    widget_->windowHandle()->setTransientParent(ownerWidget.windowHandle());
+    widget_->show();
+    centreOver(startPosition_ == StartPosition::CenterOwner ? ownerWidget.frameGeometry()
+                                                            : widget_->screen()->availableGeometry());
+    QEventLoop loop;
+    modalLoop_ = &loop;
+    if (widget_->isVisible())
+        loop.exec();
+    modalLoop_ = nullptr;
+    // Unloading destroys the window; the next opening builds a new one.
+    widget_.reset();
+}
+
+void QtWindow::unload()
+{
+    widget_->close();
+}
+
+WindowHandle QtWindow::handle() const
+{
+    return static_cast<WindowHandle>(widget_->winId());
+}
+
+// Once shown, the frame's size is known where the window system tells it,
+// so the whole window, title bar included, is what gets centred.
+void QtWindow::centreOver(const QRect& area)
+{
     QRect frame = widget_->frameGeometry();
-    frame.moveCenter(screen.center());
+    frame.moveCenter(area.center());
     widget_->move(frame.topLeft());
 }
 

@@ -3,6 +3,7 @@
 #include "platform/controls_qt.h"
 #include "platform/window_runtime.h"
 
+#include <QEventLoop>
 #include <QWidget>
 
 class QTimer;
@@ -30,6 +31,9 @@ public:
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
     void show() override;
+    void showModal(Window& owner) override;
+    void unload() override;
+    WindowHandle handle() const override;
 
     QWidget& widget() { return *widget_; }
 
@@ -46,10 +50,12 @@ private:
     QWidget* containerOf(const ControlLayout& control) const;
     QRect pixels(const TwipsRect& rect) const;
     int pixels(int twips) const;
-    void placeOnScreen();
+    void centreOver(const QRect& area);
 
     QtWindowRuntime& runtime_;
-    std::unique_ptr<QWidget> widget_;
+    std::unique_ptr<FormWidget> widget_;
+    StartPosition startPosition_;
+    QEventLoop* modalLoop_ = nullptr;
     double scale_;
     bool placed_ = false;
     bool busy_ = false;

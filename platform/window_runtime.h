@@ -1,6 +1,7 @@
 #pragma once
 
-#include "window_layout.h"
+#include "platform/os_operations.h"
+#include "platform/window_layout.h"
 
 #include <functional>
 #include <memory>
@@ -12,6 +13,13 @@ namespace trayvo {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 using Handler = std::function<void()>;
+
+// A number as decimal text, without a leading blank.
+inline Text decimalText(int value)
+{
+    const std::string digits = std::to_string(value);
+    return Text(digits.begin(), digits.end());
+}
 
 enum class MousePointer { Default = 0, Hourglass = 11 };
 
@@ -78,6 +86,12 @@ public:
     virtual Timer& timer(std::string_view name) = 0;
     // Shows the window modelessly, at its start position the first time.
     virtual void show() = 0;
+    // Shows the window over owner, which takes no input meanwhile; returns
+    // once the window is unloaded, by unload() or by any way the user closes
+    // it. The window is destroyed then, never merely hidden.
+    virtual void showModal(Window& owner) = 0;
+    virtual void unload() = 0;
+    virtual WindowHandle handle() const = 0;
 };
 
 // The toolkit behind the windows: builds them and runs their handlers.

@@ -28,6 +28,21 @@ inline constexpr std::u16string_view noDisc = u"光驱设备中没有光盘。";
 inline constexpr std::u16string_view noDrive = u"程序发现，当前计算机\r\n没有可用的光驱设备。";
 inline constexpr std::u16string_view driveCountUnit = u"个";
 
+// About window. The note's lines open with two ideographic spaces, the
+// indent of Chinese prose.
+inline constexpr std::u16string_view aboutCaption = u"关于 Trayvo";
+inline constexpr std::u16string_view aboutPlaceholder = u"0";
+inline constexpr std::u16string_view aboutNotePlaceholder = u"00";
+inline constexpr std::u16string_view versionPrefix = u"内部版本号:V";
+inline constexpr std::u16string_view thanksLine = u"\u3000\u3000感谢您使用Trayvo。";
+inline constexpr std::u16string_view freewareLine = u"\u3000\u3000软件为免费软件，如果您觉得好用，请推荐给您的朋友们。";
+inline constexpr std::u16string_view siteLink = u"\u3000\u3000同时欢迎您访问《Quenbrook》";
+inline constexpr std::u16string_view siteLinkToolTip = u"Velmoor个人工作室的软件网站《Quenbrook》";
+inline constexpr std::u16string_view closeAbout = u"关闭";
+
+// The maker's web site.
+inline constexpr std::u16string_view makerSite = u"https://quenbrook.example/";
+
 // Errors shown by the handler guard.
 inline constexpr std::string_view subscriptOutOfRange = "下标越界";
 inline constexpr std::string_view unknownError = "未知错误";

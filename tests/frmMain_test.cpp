@@ -30,7 +30,7 @@ struct MainWindow {
     FakeOsOperations os;
     FakeWindowRuntime runtime;
     ctlCdrom drives{os};
-    frmMain form{runtime, drives};
+    frmMain form{runtime, drives, os};
 };
 
 TEST(frmMain, LoadsWithTwoDrivesAndADataDiscInTheFirst)

@@ -80,7 +80,7 @@ protected:
     fs::path sysBlock_() const { return root_ / "sys" / "block"; }
     fs::path dev_() const { return root_ / "dev"; }
     DriveRoot node(const std::string& name) const { return fromUtf8((dev_() / name).string()); }
-    LinuxOsOperations os() const { return LinuxOsOperations(sysBlock_(), dev_()); }
+    LinuxOsOperations os() const { return LinuxOsOperations({.sysBlockDir = sysBlock_(), .devDir = dev_()}); }
 
     fs::path root_;
 };
@@ -92,7 +92,7 @@ TEST_F(LinuxOsOperationsTest, ListsEveryBlockDeviceInNaturalOrder)
         expected.push_back(node("sr" + std::to_string(n)));
     EXPECT_EQ(os().candidateRoots(), expected);
     EXPECT_EQ(os().candidateRoots()[4], fromUtf8(dev_().string()) + u"/sr2");
-    EXPECT_TRUE(LinuxOsOperations(root_ / "missing", dev_()).candidateRoots().empty());
+    EXPECT_TRUE(LinuxOsOperations({.sysBlockDir = root_ / "missing", .devDir = dev_()}).candidateRoots().empty());
 }
 
 TEST_F(LinuxOsOperationsTest, OnlyScsiTypeFiveIsCdrom)
@@ -121,7 +121,7 @@ TEST_F(LinuxOsOperationsTest, UnknownRootsHaveNoRootDir)
     EXPECT_EQ(os().getDriveType(node("")), DriveType::NoRootDir);
     EXPECT_EQ(os().getDriveType(node("..")), DriveType::NoRootDir);
     EXPECT_EQ(os().getDriveType(node(".")), DriveType::NoRootDir);
-    EXPECT_EQ(LinuxOsOperations(root_ / "missing", dev_()).getDriveType(node("sr2")),
+    EXPECT_EQ(LinuxOsOperations({.sysBlockDir = root_ / "missing", .devDir = dev_()}).getDriveType(node("sr2")),
               DriveType::NoRootDir);
 }
 

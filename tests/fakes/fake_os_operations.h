@@ -19,6 +19,7 @@ public:
     std::set<DriveRoot> discs;
     std::string probeFailure; // when set, a probe throws with this text
     mutable std::vector<DriveRoot> probed;
+    std::vector<std::pair<WindowHandle, std::u16string>> opened; // shellExecute calls
 
     // "A:\" to "Z:\", as on Windows.
     static std::vector<DriveRoot> driveLetters()
@@ -57,6 +58,8 @@ public:
             return {};
         return {.sectorsPerCluster = 1, .bytesPerSector = 2048, .freeClusters = 0, .totalClusters = 333000};
     }
+
+    void shellExecute(WindowHandle owner, const std::u16string& url) override { opened.emplace_back(owner, url); }
 };
 
 } // namespace trayvo::testing

@@ -52,23 +52,35 @@ void FakeTimer::elapse()
     runtime.runHandler(ticked);
 }
 
-FakeWindow::FakeWindow(const WindowLayout& layout, FakeWindowRuntime& runtime)
+FakeWindow::FakeWindow(const WindowLayout& layout, FakeWindowRuntime& owner)
+    : runtime(owner)
+    , caption(layout.caption)
+    , handleValue(static_cast<WindowHandle>(0x1000 + owner.windowsCreated[std::string(layout.name)]++))
 {
     for (const ControlLayout& control : layout.controls) {
         const std::string name(control.name);
         switch (control.kind) {
         case ControlKind::Label:
-            labels_[name] = std::make_unique<FakeLabel>(runtime);
+            labels_[name] = std::make_unique<FakeLabel>(owner);
             labels_[name]->caption = control.text;
             break;
         case ControlKind::DropDownList: lists_[name] = std::make_unique<FakeDropDownList>(); break;
-        case ControlKind::PushButton: buttons_[name] = std::make_unique<FakePushButton>(runtime); break;
-        case ControlKind::Timer: timers_[name] = std::make_unique<FakeTimer>(runtime); break;
+        case ControlKind::PushButton: buttons_[name] = std::make_unique<FakePushButton>(owner); break;
+        case ControlKind::Timer: timers_[name] = std::make_unique<FakeTimer>(owner); break;
         case ControlKind::Frame:
         case ControlKind::Line:
         case ControlKind::Image: break;
         }
     }
+}
+
+void FakeWindow::showModal(Window& owner)
+{
+    modalOwner = &owner;
+    if (runtime.whileModal)
+        runtime.whileModal(*this);
+    if (!unloaded)
+        throw std::logic_error("a modal window was left open");
 }
 
 FakeLabel& FakeWindow::fakeLabel(std::string_view name) { return find(labels_, name); }

@@ -3,6 +3,7 @@
 #include "platform/handler_guard.h"
 #include "platform/window_runtime.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -76,15 +77,22 @@ public:
     PushButton& pushButton(std::string_view name) override { return fakeButton(name); }
     Timer& timer(std::string_view name) override { return fakeTimer(name); }
     void show() override { ++shows; }
+    void showModal(Window& owner) override;
+    void unload() override { unloaded = true; }
+    WindowHandle handle() const override { return handleValue; }
 
     FakeLabel& fakeLabel(std::string_view name);
     FakeDropDownList& fakeList(std::string_view name);
     FakePushButton& fakeButton(std::string_view name);
     FakeTimer& fakeTimer(std::string_view name);
 
+    FakeWindowRuntime& runtime;
     Text caption;
     MousePointer pointer = MousePointer::Default;
     int shows = 0;
+    bool unloaded = false;
+    Window* modalOwner = nullptr;
+    WindowHandle handleValue = 0;
 
 private:
     template <typename Control>
@@ -105,6 +113,10 @@ public:
     void runHandler(const Handler& handler) override { guard.run(handler); }
 
     AppIdentity identity{.title = u"Trayvo2010", .productName = u"Trayvo2010", .major = 3, .minor = 1};
+    std::map<std::string, int, std::less<>> windowsCreated; // by layout name
+    // Runs while a window is shown modally, as the user would act then; the
+    // window must be unloaded by the time it returns.
+    std::function<void(FakeWindow&)> whileModal;
     std::vector<Text> errorsShown;
     Handler whileErrorShown; // runs inside the error message, as the toolkit's loop would
     HandlerGuard guard;

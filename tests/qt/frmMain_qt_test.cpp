@@ -32,7 +32,7 @@ struct QtMainWindow {
     FakeOsOperations os;
     QtWindowRuntime runtime{testing::testIdentity()};
     ctlCdrom drives{os};
-    frmMain form{runtime, drives};
+    frmMain form{runtime, drives, os};
 };
 
 FakeOsOperations linuxDrives(std::initializer_list<std::u16string_view> nodes)
@@ -57,15 +57,6 @@ void expectTextFits(const QLabel& label)
         EXPECT_GE(label.width(), label.sizeHint().width()) << label.objectName().toStdString();
         EXPECT_GE(label.height(), label.sizeHint().height()) << label.objectName().toStdString();
     }
-}
-
-void saveScreenshot(QWidget& window, const char* name)
-{
-    const QByteArray dir = qgetenv("TRAYVO_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(QString::fromLocal8Bit(dir));
-    EXPECT_TRUE(window.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name)));
 }
 
 TEST(frmMainOnQt, ShowsTheDrivesAndTheDiscStateInReadableText)
@@ -95,7 +86,7 @@ TEST(frmMainOnQt, ShowsTheDrivesAndTheDiscStateInReadableText)
     for (const QLabel* label : window.findChildren<QLabel*>())
         if (label->pixmap().isNull())
             expectTextFits(*label);
-    saveScreenshot(window, "main-window.png");
+    testing::saveScreenshot(window, "main-window.png");
 }
 
 TEST(frmMainOnQt, NoDriveStateIsReadableAndInert)
@@ -111,7 +102,7 @@ TEST(frmMainOnQt, NoDriveStateIsReadableAndInert)
     for (const QLabel* label : main.widget().findChildren<QLabel*>())
         if (label->pixmap().isNull())
             expectTextFits(*label);
-    saveScreenshot(main.widget(), "main-window-no-drive.png");
+    testing::saveScreenshot(main.widget(), "main-window-no-drive.png");
 }
 
 TEST(frmMainOnQt, LayoutLinkFocusAndPlacementAsStored)

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QWidget>
 
 namespace trayvo::testing {
 
@@ -37,6 +39,17 @@ bool processEventsUntil(Predicate done, int limitMs = 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// Keeps a picture of the window where the test run was told to, for the
+// README and for anyone checking a run by eye.
+inline void saveScreenshot(QWidget& window, const char* name)
+{
+    const QString dir = qEnvironmentVariable("TRAYVO_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    window.grab().save(dir + QLatin1Char('/') + QLatin1String(name));
 }
 
 } // namespace trayvo::testing

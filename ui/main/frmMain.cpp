@@ -1,26 +1,16 @@
 #include "ui/main/frmMain.h"
 
 #include "resources/texts.h"
+#include "ui/about/frmAbout.h"
+#include "ui/link_color.h"
 #include "ui/main/frmMain_layout.h"
 
-#include <string>
-
 namespace trayvo {
-namespace {
 
-constexpr Color linkColor = rgb(20, 159, 211);
-
-Text decimal(int value)
-{
-    const std::string digits = std::to_string(value);
-    return Text(digits.begin(), digits.end());
-}
-
-} // namespace
-
-frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives)
+frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os)
     : runtime_(runtime)
     , drives_(drives)
+    , os_(os)
     , window_(runtime.createWindow(frmMainLayout))
     , numofCDROM_(window_->label("numofCDROM"))
     , CDROMstatus_(window_->label("CDROMstatus"))
@@ -32,6 +22,7 @@ frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives)
     , Timer1_(window_->timer("Timer1"))
 {
     Timer1_.onTick([this] { Timer1_Timer(); });
+    Label7_.onClick([this] { Label7_Click(); });
 }
 
 void frmMain::Show()
@@ -68,6 +59,12 @@ void frmMain::Timer1_Timer()
     ShowDiscStatus();
 }
 
+void frmMain::Label7_Click()
+{
+    frmAbout about(runtime_, os_);
+    about.Show(*window_);
+}
+
 void frmMain::FillDriveList()
 {
     // The upper bound of the drive list is the drive count, so the count
@@ -76,7 +73,7 @@ void frmMain::FillDriveList()
     const auto& roots = drives_.cdromDrives();
     for (int i = 0; i < count; ++i)
         Combox_.addItem(roots[static_cast<std::size_t>(i)], i);
-    numofCDROM_.setCaption(decimal(count) + Text(texts::driveCountUnit));
+    numofCDROM_.setCaption(decimalText(count) + Text(texts::driveCountUnit));
 }
 
 void frmMain::ShowDiscStatus()

@@ -11,7 +11,7 @@ namespace trayvo {
 // and whether a readable disc is in it, kept current once a second.
 class frmMain {
 public:
-    frmMain(WindowRuntime& runtime, ctlCdrom& drives);
+    frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os);
 
     // Loads the window, running its load handler before first display.
     void Show();
@@ -19,6 +19,7 @@ public:
     // Handlers, run by the runtime inside its error guard.
     void Form_Load();
     void Timer1_Timer();
+    void Label7_Click();
 
     Window& window() { return *window_; }
 
@@ -28,6 +29,7 @@ private:
 
     WindowRuntime& runtime_;
     ctlCdrom& drives_;
+    OsOperations& os_;
     std::unique_ptr<Window> window_;
     Label& numofCDROM_;
     Label& CDROMstatus_;

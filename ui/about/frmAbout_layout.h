@@ -1,0 +1,9 @@
+#pragma once
+
+#include "platform/window_layout.h"
+
+namespace trayvo {
+
+extern const WindowLayout frmAboutLayout;
+
+} // namespace trayvo
