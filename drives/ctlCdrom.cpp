@@ -1,5 +1,6 @@
 #include "drives/ctlCdrom.h"
 
+#include "platform/text_encoding.h"
 #include "resources/texts.h"
 
 #include <string>
@@ -8,6 +9,12 @@ namespace trayvo {
 
 SubscriptOutOfRange::SubscriptOutOfRange()
     : std::out_of_range(std::string(texts::subscriptOutOfRange))
+{
+}
+
+FolderNotOpened::FolderNotOpened(const DriveRoot& root)
+    : std::runtime_error(std::string(texts::folderNotOpenedBefore) + toUtf8(root)
+                         + std::string(texts::folderNotOpenedAfter))
 {
 }
 
@@ -35,6 +42,33 @@ bool ctlCdrom::HasDisc(std::int32_t index) const
     if (root.empty())
         return false;
     return os_.getDiskFreeSpace(root).totalClusters != 0;
+}
+
+void ctlCdrom::OpenDoor(std::int32_t index)
+{
+    moveDoor(index, u"open");
+}
+
+void ctlCdrom::CloseDoor(std::int32_t index)
+{
+    moveDoor(index, u"closed");
+}
+
+// The drive is opened under an alias for this one action and closed at its
+// end, whatever each command returns: after a failed open the other two
+// address an alias that does not exist and fail as well, silently.
+void ctlCdrom::moveDoor(std::int32_t index, std::u16string_view doorState)
+{
+    const DriveRoot& root = driveAt(index);
+    os_.mciSendString(u"open " + root + u" type CDAudio alias nowCD wait");
+    os_.mciSendString(u"set nowCD door " + std::u16string(doorState) + u" wait");
+    os_.mciSendString(u"close nowCD");
+}
+
+void ctlCdrom::ExploreDrive(const DriveRoot& path)
+{
+    if (!os_.startProcess(u"explorer.exe " + path, ShowState::MinimizedActivated))
+        throw FolderNotOpened(path);
 }
 
 const DriveRoot& ctlCdrom::driveAt(std::int32_t index) const

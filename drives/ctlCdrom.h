@@ -14,6 +14,12 @@ public:
     SubscriptOutOfRange();
 };
 
+// The folder of a drive could not be opened in the file explorer.
+class FolderNotOpened : public std::runtime_error {
+public:
+    explicit FolderNotOpened(const DriveRoot& root);
+};
+
 // The computer's optical drives. The list is built once, at start-up, and a
 // drive is addressed by its position in it, which is also its position in the
 // main window's drive selector.
@@ -29,6 +35,16 @@ public:
     // SubscriptOutOfRange for a position outside the list.
     bool HasDisc(std::int32_t index) const;
 
+    // Open and close the tray of the drive at index, returning once it has
+    // moved. Failures are silent: the tray stays where it was. Throw
+    // SubscriptOutOfRange for a position outside the list.
+    void OpenDoor(std::int32_t index);
+    void CloseDoor(std::int32_t index);
+
+    // Opens path, a drive's root, in the file explorer. Throws
+    // FolderNotOpened when the explorer cannot be started on it.
+    void ExploreDrive(const DriveRoot& path);
+
     const std::vector<DriveRoot>& cdromDrives() const { return cdromDrives_; }
 
     // The list's upper bound, which is also the number of drives.
@@ -36,6 +52,7 @@ public:
 
 private:
     const DriveRoot& driveAt(std::int32_t index) const;
+    void moveDoor(std::int32_t index, std::u16string_view doorState);
 
     OsOperations& os_;
     std::vector<DriveRoot> cdromDrives_{DriveRoot{}};

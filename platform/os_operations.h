@@ -26,6 +26,12 @@ enum class DriveType : std::uint32_t {
     RamDisk = 6,
 };
 
+// How a started program shows its window.
+enum class ShowState : int {
+    MinimizedActivated = 2,
+    Maximized = 3,
+};
+
 // The four figures of a free-space query; all zero when the query fails.
 struct DiskFreeSpace {
     std::uint32_t sectorsPerCluster = 0;
@@ -50,6 +56,13 @@ public:
     // Free-space figures of the disc at root. totalClusters is nonzero exactly
     // when a readable disc is in the drive; any failure gives all zeros.
     virtual DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const = 0;
+
+    // Sends one MCI command string; its MCI result, 0 on success.
+    virtual std::uint32_t mciSendString(const std::u16string& command) = 0;
+
+    // Starts commandLine with its window shown as showState, without waiting
+    // for it; false when it could not be started.
+    virtual bool startProcess(const std::u16string& commandLine, ShowState showState) = 0;
 
     // Opens url in the user's browser, maximized where the platform allows,
     // on behalf of the window owner. Failure is silent.

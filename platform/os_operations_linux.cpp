@@ -92,6 +92,8 @@ std::optional<std::uint64_t> capacityBytes(const UniqueFd& fd)
 
 LinuxOsOperations::LinuxOsOperations(LinuxLocations locations)
     : locations_(std::move(locations))
+    , trayDevices_(*this, locations_.mountInfo)
+    , mci_(trayDevices_)
 {
 }
 
@@ -143,6 +145,26 @@ DiskFreeSpace LinuxOsOperations::getDiskFreeSpace(const DriveRoot& root) const
             .bytesPerSector = discSectorBytes,
             .freeClusters = 0,
             .totalClusters = discSectorCount(*bytes)};
+}
+
+std::uint32_t LinuxOsOperations::mciSendString(const std::u16string& command)
+{
+    return mci_.send(toUtf8(command));
+}
+
+// The one command line the program starts is the file explorer on a drive,
+// "explorer.exe " and the drive's root. Here that means the disc's folder in
+// the desktop's file manager: the folder is found (or mounted) first and
+// handed to the opener as one argument, since a disc's label, chosen by
+// whoever burned it, is part of the path. A desktop's opener cannot ask for a
+// minimized window, so showState goes unused.
+bool LinuxOsOperations::startProcess(const std::u16string& commandLine, ShowState)
+{
+    constexpr std::u16string_view explorer = u"explorer.exe ";
+    if (!commandLine.starts_with(explorer))
+        return false;
+    const std::optional<std::string> folder = trayDevices_.discFolder(toUtf8(commandLine.substr(explorer.size())));
+    return folder && startDetached({locations_.opener, *folder});
 }
 
 // A desktop's opener has no way to ask for a maximized window; the browser

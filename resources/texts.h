@@ -46,5 +46,8 @@ inline constexpr std::u16string_view makerSite = u"https://quenbrook.example/";
 // Errors shown by the handler guard.
 inline constexpr std::string_view subscriptOutOfRange = "下标越界";
 inline constexpr std::string_view unknownError = "未知错误";
+// Around a drive's root, such as 无法打开光驱设备 D:\ 的目录。
+inline constexpr std::string_view folderNotOpenedBefore = "无法打开光驱设备 ";
+inline constexpr std::string_view folderNotOpenedAfter = " 的目录。";
 
 } // namespace trayvo::texts

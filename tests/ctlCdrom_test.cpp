@@ -87,5 +87,44 @@ TEST(ctlCdrom, PositionOutsideTheListIsASubscriptError)
     EXPECT_TRUE(os.probed.empty());
 }
 
+TEST(ctlCdrom, TrayActionsSendTheThreeCommandsInOrder)
+{
+    FakeOsOperations os = FakeOsOperations::withCdroms({u"D:\\", u"E:\\"});
+    ctlCdrom drives(os);
+    drives.ListCdromDrives();
+
+    drives.OpenDoor(1);
+    drives.CloseDoor(1);
+    EXPECT_EQ(os.mciCommands, (std::vector<std::u16string>{
+                                  u"open E:\\ type CDAudio alias nowCD wait",
+                                  u"set nowCD door open wait",
+                                  u"close nowCD",
+                                  u"open E:\\ type CDAudio alias nowCD wait",
+                                  u"set nowCD door closed wait",
+                                  u"close nowCD",
+                              }));
+    EXPECT_THROW(drives.OpenDoor(3), SubscriptOutOfRange);
+    EXPECT_THROW(drives.CloseDoor(-1), SubscriptOutOfRange);
+    EXPECT_EQ(os.mciCommands.size(), 6u);
+}
+
+TEST(ctlCdrom, ExploreDriveStartsTheExplorerOnTheRoot)
+{
+    FakeOsOperations os = FakeOsOperations::withCdroms({u"F:\\"});
+    ctlCdrom drives(os);
+    drives.ExploreDrive(u"F:\\");
+    ASSERT_EQ(os.started.size(), 1u);
+    EXPECT_EQ(os.started[0].first, u"explorer.exe F:\\");
+    EXPECT_EQ(os.started[0].second, ShowState::MinimizedActivated);
+
+    os.processStarts = false;
+    try {
+        drives.ExploreDrive(u"/dev/sr0");
+        ADD_FAILURE() << "a failed start went unreported";
+    } catch (const FolderNotOpened& error) {
+        EXPECT_STREQ(error.what(), "无法打开光驱设备 /dev/sr0 的目录。");
+    }
+}
+
 } // namespace
 } // namespace trayvo

@@ -12,6 +12,10 @@ packages=(
     qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei
     # testing
     googletest xvfb xauth
+    # UDisks2 client and its tests
+    libsystemd-dev python3-dbusmock dbus
+    # fuzzing: clang's libFuzzer and sanitizer runtimes
+    clang libclang-rt-14-dev
 )
 
 missing=()

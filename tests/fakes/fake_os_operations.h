@@ -20,6 +20,9 @@ public:
     std::string probeFailure; // when set, a probe throws with this text
     mutable std::vector<DriveRoot> probed;
     std::vector<std::pair<WindowHandle, std::u16string>> opened; // shellExecute calls
+    std::vector<std::u16string> mciCommands;
+    std::vector<std::pair<std::u16string, ShowState>> started; // startProcess calls
+    bool processStarts = true;
 
     // "A:\" to "Z:\", as on Windows.
     static std::vector<DriveRoot> driveLetters()
@@ -57,6 +60,18 @@ public:
         if (!discs.contains(root))
             return {};
         return {.sectorsPerCluster = 1, .bytesPerSector = 2048, .freeClusters = 0, .totalClusters = 333000};
+    }
+
+    std::uint32_t mciSendString(const std::u16string& command) override
+    {
+        mciCommands.push_back(command);
+        return 0;
+    }
+
+    bool startProcess(const std::u16string& commandLine, ShowState showState) override
+    {
+        started.emplace_back(commandLine, showState);
+        return processStarts;
     }
 
     void shellExecute(WindowHandle owner, const std::u16string& url) override { opened.emplace_back(owner, url); }

@@ -6,6 +6,35 @@
 #include "ui/main/frmMain_layout.h"
 
 namespace trayvo {
+namespace {
+
+// The hourglass for as long as an action runs, however it ends.
+class BusyPointer {
+public:
+    explicit BusyPointer(Window& window) : window_(window) { window_.setMousePointer(MousePointer::Hourglass); }
+    ~BusyPointer() { window_.setMousePointer(MousePointer::Default); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+
+private:
+    Window& window_;
+};
+
+// The disc watch stands still while the tray moves, so that no probe holds
+// the drive meanwhile; enabled again afterwards, however the action ends, it
+// starts a full interval.
+class PausedTimer {
+public:
+    explicit PausedTimer(Timer& timer) : timer_(timer) { timer_.setEnabled(false); }
+    ~PausedTimer() { timer_.setEnabled(true); }
+    PausedTimer(const PausedTimer&) = delete;
+    PausedTimer& operator=(const PausedTimer&) = delete;
+
+private:
+    Timer& timer_;
+};
+
+} // namespace
 
 frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os)
     : runtime_(runtime)
@@ -23,6 +52,9 @@ frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os)
 {
     Timer1_.onTick([this] { Timer1_Timer(); });
     Label7_.onClick([this] { Label7_Click(); });
+    Command1_.onClick([this] { Command1_Click(); });
+    Command2_.onClick([this] { Command2_Click(); });
+    Command3_.onClick([this] { Command3_Click(); });
 }
 
 void frmMain::Show()
@@ -63,6 +95,30 @@ void frmMain::Label7_Click()
 {
     frmAbout about(runtime_, os_);
     about.Show(*window_);
+}
+
+void frmMain::Command1_Click()
+{
+    MoveTray(&ctlCdrom::OpenDoor);
+}
+
+void frmMain::Command2_Click()
+{
+    MoveTray(&ctlCdrom::CloseDoor);
+}
+
+// The watch goes on: the explorer is started, not waited for.
+void frmMain::Command3_Click()
+{
+    const BusyPointer busy(*window_);
+    drives_.ExploreDrive(Combox_.text());
+}
+
+void frmMain::MoveTray(void (ctlCdrom::*action)(std::int32_t))
+{
+    const BusyPointer busy(*window_);
+    const PausedTimer paused(Timer1_);
+    (drives_.*action)(Combox_.selectedIndex());
 }
 
 void frmMain::FillDriveList()

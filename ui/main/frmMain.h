@@ -20,12 +20,16 @@ public:
     void Form_Load();
     void Timer1_Timer();
     void Label7_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
 
     Window& window() { return *window_; }
 
 private:
     void FillDriveList();
     void ShowDiscStatus();
+    void MoveTray(void (ctlCdrom::*action)(std::int32_t));
 
     WindowRuntime& runtime_;
     ctlCdrom& drives_;

@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""Runs the UDisks2 client's test program against a mock UDisks2.
+
+Usage: run_with_mock_udisks.py TEST_PROGRAM [ARGUMENTS...]
+
+Starts two private buses of its own: one where a mock UDisks2
+(python3-dbusmock) owns the service's name, and an idle one where the name is
+only activatable, by a stand-in that leaves a marker file when started. The
+test program finds the first as its system bus and the rest in
+TRAYVO_TEST_* variables. It exits with the test program's status. Every
+process started here is stopped at the end, and dies with this one should it
+be killed first.
+
+The mock's block devices, by kernel name (the test program knows them by the
+same names, and each case uses its own devices, so a run needs a fresh mock):
+  sr0  filesystem mounted in two places; Unmount unmounts it
+  sr1  filesystem, not mounted
+  sr2  filesystem mounted; Unmount fails as busy
+  sr3  no filesystem (an audio CD)
+  sr4  filesystem, not mounted; Mount mounts it under a label with a space
+       and Chinese characters
+  sr5  filesystem already mounted; Mount fails as already mounted
+  sr6  filesystem, not mounted; Mount fails
+"""
+
+import ctypes
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import dbus
+
+UDISKS = 'org.freedesktop.UDisks2'
+ROOT = '/org/freedesktop/UDisks2'
+FILESYSTEM = 'org.freedesktop.UDisks2.Filesystem'
+MOCK = 'org.freedesktop.DBus.Mock'
+
+LABEL_MOUNT = '/media/user/数据 光盘'
+
+BUS_CONFIG = '''<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <listen>unix:path={socket}</listen>
+  <servicedir>{services}</servicedir>
+  <policy context="default">
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+'''
+
+# Bounds every wait here; the test program's own calls time out well before.
+START_TIMEOUT_S = 20
+TEST_TIMEOUT_S = 90
+
+
+def error(name, message):
+    """Python for a mock method: fail with UDisks2's error name."""
+    return f'raise dbus.exceptions.DBusException({message!r}, name={name!r})'
+
+
+def set_mount_points(*paths):
+    """Python for a mock method: the filesystem is now mounted at paths."""
+    points = ', '.join(f'dbus.ByteArray({p.encode()!r} + bytes(1))' for p in paths)
+    return f"self.props[{FILESYSTEM!r}]['MountPoints'] = dbus.Array([{points}], signature='ay')"
+
+
+UNEXPECTED = error('org.freedesktop.UDisks2.Error.Failed', 'not expected by the test')
+
+
+def mount_points(*paths):
+    return dbus.Array([dbus.ByteArray(p.encode() + b'\0') for p in paths], signature='ay')
+
+
+def die_with_parent():
+    libc = ctypes.CDLL(None, use_errno=True)
+    pr_set_pdeathsig = 1
+    libc.prctl(pr_set_pdeathsig, signal.SIGTERM)
+
+
+def start(argv, **kwargs):
+    # pylint: disable=consider-using-with
+    return subprocess.Popen(argv, preexec_fn=die_with_parent, **kwargs)
+
+
+def start_bus(directory, processes):
+    """A dbus-daemon on a socket in directory; its address."""
+    directory.mkdir()
+    services = directory / 'services'
+    services.mkdir()
+    socket = directory / 'socket'
+    config = directory / 'bus.conf'
+    config.write_text(BUS_CONFIG.format(socket=socket, services=services))
+    daemon = start(['dbus-daemon', '--nofork', '--nopidfile', f'--config-file={config}'])
+    processes.append(daemon)
+    deadline = time.monotonic() + START_TIMEOUT_S
+    while not socket.exists():
+        if daemon.poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError(f'dbus-daemon for {directory} did not start')
+        time.sleep(0.05)
+    return f'unix:path={socket}'
+
+
+def start_mock(address, processes):
+    environment = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
+    processes.append(start([sys.executable, '-m', 'dbusmock', '--system', UDISKS, ROOT,
+                            'org.freedesktop.UDisks2.Manager'],
+                           env=environment, stdout=subprocess.DEVNULL))
+    bus = dbus.bus.BusConnection(address)
+    deadline = time.monotonic() + START_TIMEOUT_S
+    while not bus.name_has_owner(UDISKS):
+        if processes[-1].poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError('the mock UDisks2 did not start')
+        time.sleep(0.05)
+    return dbus.Interface(bus.get_object(UDISKS, ROOT), MOCK)
+
+
+def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECTED):
+    mock.AddObject(f'{ROOT}/block_devices/{name}', FILESYSTEM,
+                   {'MountPoints': mount_points(*mounted_at)},
+                   [('Unmount', 'a{sv}', '', unmount), ('Mount', 'a{sv}', 's', mount)])
+
+
+def add_block_devices(mock):
+    add_filesystem(mock, 'sr0', mounted_at=('/media/user/DISC', '/mnt/disc'),
+                   unmount=set_mount_points())
+    add_filesystem(mock, 'sr1')
+    add_filesystem(mock, 'sr2', mounted_at=('/media/user/BUSY',),
+                   unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
+    mock.AddObject(f'{ROOT}/block_devices/sr3', 'org.freedesktop.UDisks2.Block',
+                   {'Device': dbus.ByteArray(b'/dev/sr3\0')}, [])
+    add_filesystem(mock, 'sr4', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
+    add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',),
+                   mount=error('org.freedesktop.UDisks2.Error.AlreadyMounted', 'already mounted'))
+    add_filesystem(mock, 'sr6', mount=error('org.freedesktop.UDisks2.Error.Failed', 'bad superblock'))
+
+
+def make_activatable(directory, marker):
+    # Failing at once gets the caller its answer at once: a stand-in that
+    # just ended would leave the bus waiting for it to take the name.
+    (directory / 'services' / f'{UDISKS}.service').write_text(
+        f"[D-BUS Service]\nName={UDISKS}\nExec=/bin/sh -c 'touch {marker}; exit 1'\n")
+
+
+def run(argv, scratch, processes):
+    mock_address = start_bus(scratch / 'mock-bus', processes)
+    add_block_devices(start_mock(mock_address, processes))
+    idle_address = start_bus(scratch / 'idle-bus', processes)
+    marker = scratch / 'activated'
+    make_activatable(scratch / 'idle-bus', marker)
+    environment = dict(os.environ,
+                       DBUS_SYSTEM_BUS_ADDRESS=mock_address,
+                       TRAYVO_TEST_IDLE_BUS=idle_address,
+                       TRAYVO_TEST_ACTIVATION_MARKER=str(marker),
+                       TRAYVO_TEST_NO_BUS=f'unix:path={scratch / "no-bus-here"}')
+    test = start(argv, env=environment)
+    processes.append(test)
+    try:
+        return test.wait(timeout=TEST_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        print(f'{argv[0]} did not finish in {TEST_TIMEOUT_S} s', file=sys.stderr)
+        return 1
+
+
+def stop(processes):
+    for process in reversed(processes):
+        process.terminate()
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    processes = []
+    # A ctest timeout ends us with SIGTERM; the buses and the mock go with us.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    with tempfile.TemporaryDirectory(prefix='trayvo-udisks-') as scratch:
+        try:
+            return run(sys.argv[1:], Path(scratch), processes)
+        finally:
+            stop(processes)
+
+
+if __name__ == '__main__':
+    sys.exit(main())
