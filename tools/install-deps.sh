@@ -12,6 +12,8 @@ packages=(
     qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei
     # testing
     googletest xvfb xauth
+    # QEMU integration tests
+    qemu-system-x86 busybox-static xorriso python3
     # UDisks2 client and its tests
     libsystemd-dev python3-dbusmock dbus
     # fuzzing: clang's libFuzzer and sanitizer runtimes

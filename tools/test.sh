@@ -53,6 +53,7 @@ stage "test unit" run_label native unit 120
 stage "test qt" run_label native qt 300
 stage "test sanitize" run_label sanitize sanitize 900
 stage "test fuzz" run_label fuzz fuzz 120
+stage "test qemu" run_label native qemu 600
 
 echo
 echo "Stage times:"
