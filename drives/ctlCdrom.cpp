@@ -60,9 +60,9 @@ void ctlCdrom::CloseDoor(std::int32_t index)
 void ctlCdrom::moveDoor(std::int32_t index, std::u16string_view doorState)
 {
     const DriveRoot& root = driveAt(index);
-    os_.mciSendString(u"open " + root + u" type CDAudio alias nowCD wait");
-    os_.mciSendString(u"set nowCD door " + std::u16string(doorState) + u" wait");
-    os_.mciSendString(u"close nowCD");
+    os_.sendMciString(u"open " + root + u" type CDAudio alias nowCD wait");
+    os_.sendMciString(u"set nowCD door " + std::u16string(doorState) + u" wait");
+    os_.sendMciString(u"close nowCD");
 }
 
 void ctlCdrom::ExploreDrive(const DriveRoot& path)

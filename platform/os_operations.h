@@ -58,7 +58,7 @@ public:
     virtual DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const = 0;
 
     // Sends one MCI command string; its MCI result, 0 on success.
-    virtual std::uint32_t mciSendString(const std::u16string& command) = 0;
+    virtual std::uint32_t sendMciString(const std::u16string& command) = 0;
 
     // Starts commandLine with its window shown as showState, without waiting
     // for it; false when it could not be started.

@@ -147,7 +147,7 @@ DiskFreeSpace LinuxOsOperations::getDiskFreeSpace(const DriveRoot& root) const
             .totalClusters = discSectorCount(*bytes)};
 }
 
-std::uint32_t LinuxOsOperations::mciSendString(const std::u16string& command)
+std::uint32_t LinuxOsOperations::sendMciString(const std::u16string& command)
 {
     return mci_.send(toUtf8(command));
 }

@@ -34,7 +34,7 @@ public:
     std::vector<DriveRoot> candidateRoots() const override;
     DriveType getDriveType(const DriveRoot& root) const override;
     DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override;
-    std::uint32_t mciSendString(const std::u16string& command) override;
+    std::uint32_t sendMciString(const std::u16string& command) override;
     bool startProcess(const std::u16string& commandLine, ShowState showState) override;
     void shellExecute(WindowHandle owner, const std::u16string& url) override;
 

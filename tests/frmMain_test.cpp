@@ -149,12 +149,12 @@ struct WatchingOs final : OsOperations {
     std::vector<DriveRoot> candidateRoots() const override { return os.candidateRoots(); }
     DriveType getDriveType(const DriveRoot& root) const override { return os.getDriveType(root); }
     DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override { return os.getDiskFreeSpace(root); }
-    std::uint32_t mciSendString(const std::u16string& command) override
+    std::uint32_t sendMciString(const std::u16string& command) override
     {
         onCommand();
         if (failWith)
             throw std::runtime_error("驱动器忙");
-        return os.mciSendString(command);
+        return os.sendMciString(command);
     }
     bool startProcess(const std::u16string& line, ShowState show) override
     {

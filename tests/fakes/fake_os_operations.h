@@ -62,7 +62,7 @@ public:
         return {.sectorsPerCluster = 1, .bytesPerSector = 2048, .freeClusters = 0, .totalClusters = 333000};
     }
 
-    std::uint32_t mciSendString(const std::u16string& command) override
+    std::uint32_t sendMciString(const std::u16string& command) override
     {
         mciCommands.push_back(command);
         return 0;

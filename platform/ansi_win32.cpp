@@ -1,0 +1,23 @@
+#include "platform/ansi_win32.h"
+
+#include <windows.h>
+
+namespace trayvo {
+
+std::string toAnsi(std::u16string_view text)
+{
+    const std::wstring wide = toWide(text);
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), size, nullptr,
+                          nullptr);
+    return ansi;
+}
+
+std::wstring toWide(std::u16string_view text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+} // namespace trayvo
