@@ -3,8 +3,7 @@
 #include "drives/ctlCdrom.h"
 #include "platform/os_operations_linux.h"
 #include "platform/runtime_qt.h"
-#include "resources/texts.h"
-#include "resources/version.h"
+#include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
 
 #include <QApplication>
@@ -34,11 +33,7 @@ int main(int argc, char* argv[])
     }
     QApplication application(argc, argv);
     using namespace trayvo;
-    QtWindowRuntime runtime(AppIdentity{.title = texts::appTitle,
-                                        .productName = texts::productName,
-                                        .major = version::major,
-                                        .minor = version::minor,
-                                        .revision = version::revision});
+    QtWindowRuntime runtime(appIdentity);
     LinuxOsOperations os;
     ctlCdrom drives(os);
     frmMain mainWindow(runtime, drives, os);

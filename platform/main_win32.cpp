@@ -3,8 +3,7 @@
 #include "drives/ctlCdrom.h"
 #include "platform/os_operations_win32.h"
 #include "platform/runtime_win32.h"
-#include "resources/texts.h"
-#include "resources/version.h"
+#include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
 
 #include <windows.h>
@@ -19,11 +18,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     ::InitCommonControlsEx(&controls);
 
     using namespace trayvo;
-    Win32WindowRuntime runtime(instance, AppIdentity{.title = texts::appTitle,
-                                                     .productName = texts::productName,
-                                                     .major = version::major,
-                                                     .minor = version::minor,
-                                                     .revision = version::revision});
+    Win32WindowRuntime runtime(instance, appIdentity);
     Win32OsOperations os;
     ctlCdrom drives(os);
     frmMain mainWindow(runtime, drives, os);

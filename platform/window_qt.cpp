@@ -36,15 +36,6 @@ QFont fontFor(const Font& font)
     return qfont;
 }
 
-template <typename Adapter>
-Adapter& find(std::map<std::string, std::unique_ptr<Adapter>, std::less<>>& controls, std::string_view name)
-{
-    const auto found = controls.find(name);
-    if (found == controls.end())
-        throw std::logic_error("no such control in the window's layout: " + std::string(name));
-    return *found->second;
-}
-
 } // namespace
 
 QtWindow::QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime)
@@ -214,22 +205,22 @@ void QtWindow::setMousePointer(MousePointer pointer)
 
 Label& QtWindow::label(std::string_view name)
 {
-    return find(labels_, name);
+    return findControl(labels_, name);
 }
 
 DropDownList& QtWindow::dropDownList(std::string_view name)
 {
-    return find(lists_, name);
+    return findControl(lists_, name);
 }
 
 PushButton& QtWindow::pushButton(std::string_view name)
 {
-    return find(buttons_, name);
+    return findControl(buttons_, name);
 }
 
 Timer& QtWindow::timer(std::string_view name)
 {
-    return find(timers_, name);
+    return findControl(timers_, name);
 }
 
 void QtWindow::show()

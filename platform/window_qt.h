@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/controls_qt.h"
+#include "platform/named_controls.h"
 #include "platform/window_runtime.h"
 
 #include <QEventLoop>
@@ -38,8 +39,6 @@ public:
     QWidget& widget() { return *widget_; }
 
 private:
-    template <typename Adapter>
-    using Controls = std::map<std::string, std::unique_ptr<Adapter>, std::less<>>;
 
     QWidget* createControl(const ControlLayout& control);
     ClickableLabel* makeLabel(const ControlLayout& control, QWidget* container) const;
@@ -60,10 +59,10 @@ private:
     bool placed_ = false;
     bool busy_ = false;
     std::map<std::string, QWidget*, std::less<>> containers_;
-    Controls<QtLabel> labels_;
-    Controls<QtDropDownList> lists_;
-    Controls<QtPushButton> buttons_;
-    Controls<QtTimer> timers_;
+    NamedControls<QtLabel> labels_;
+    NamedControls<QtDropDownList> lists_;
+    NamedControls<QtPushButton> buttons_;
+    NamedControls<QtTimer> timers_;
 };
 
 } // namespace trayvo

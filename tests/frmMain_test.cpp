@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <stdexcept>
-
 namespace trayvo {
 namespace {
 
@@ -143,94 +140,49 @@ TEST(frmMain, AnErrorInTheTickShowsOneMessageAndTheWatchGoesOn)
     EXPECT_TRUE(timer.enabled());
 }
 
-// Records, at each MCI command, what the window showed meanwhile.
-struct WatchingOs final : OsOperations {
-    WatchingOs(FakeOsOperations& fake, std::function<void()> observe) : os(fake), onCommand(std::move(observe)) {}
-    std::vector<DriveRoot> candidateRoots() const override { return os.candidateRoots(); }
-    DriveType getDriveType(const DriveRoot& root) const override { return os.getDriveType(root); }
-    DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override { return os.getDiskFreeSpace(root); }
-    std::uint32_t sendMciString(const std::u16string& command) override
-    {
-        onCommand();
-        if (failWith)
-            throw std::runtime_error("驱动器忙");
-        return os.sendMciString(command);
-    }
-    bool startProcess(const std::u16string& line, ShowState show) override
-    {
-        onCommand();
-        return os.startProcess(line, show);
-    }
-    void shellExecute(WindowHandle owner, const std::u16string& url) override { os.shellExecute(owner, url); }
-
-    FakeOsOperations& os;
-    std::function<void()> onCommand;
-    bool failWith = false;
-};
-
 TEST(frmMain, TrayButtonsPauseTheWatchAndShowTheHourglassThroughout)
 {
-    FakeOsOperations fake = FakeOsOperations::withCdroms({u"D:\\", u"E:\\"});
-    FakeWindowRuntime runtime;
-    std::vector<std::pair<bool, MousePointer>> seen; // timer running, pointer
-    FakeWindow* window = nullptr;
-    WatchingOs os(fake, [&] {
-        seen.emplace_back(window->fakeTimer("Timer1").enabled(), window->pointer);
-    });
-    ctlCdrom drives(os);
-    frmMain form(runtime, drives, os);
-    form.Show();
-    window = &static_cast<FakeWindow&>(form.window());
-    auto& timer = window->fakeTimer("Timer1");
-    window->fakeList("Combox").setSelectedIndex(1);
-    const int intervalsBefore = timer.freshIntervals;
+    MainWindow main(FakeOsOperations::withCdroms({u"D:\\", u"E:\\"}));
+    std::vector<std::pair<bool, MousePointer>> seen; // at each command: timer running, pointer
+    main.os.duringAction = [&] { seen.emplace_back(main.timer().enabled(), main.window().pointer); };
+    main.selector().setSelectedIndex(1);
+    const int intervalsBefore = main.timer().freshIntervals;
 
-    window->fakeButton("Command1").click();
-    window->fakeButton("Command2").click();
-    EXPECT_EQ(fake.mciCommands.size(), 6u);
-    EXPECT_EQ(fake.mciCommands[0], u"open E:\\ type CDAudio alias nowCD wait");
-    EXPECT_EQ(fake.mciCommands[4], u"set nowCD door closed wait");
-    for (const auto& [running, pointer] : seen) {
-        EXPECT_FALSE(running);
-        EXPECT_EQ(pointer, MousePointer::Hourglass);
-    }
-    EXPECT_TRUE(timer.enabled());
-    EXPECT_EQ(timer.freshIntervals, intervalsBefore + 2); // each restart waits a full interval
-    EXPECT_EQ(window->pointer, MousePointer::Default);
+    main.window().fakeButton("Command1").click();
+    main.window().fakeButton("Command2").click();
+    ASSERT_EQ(main.os.mciCommands.size(), 6u);
+    EXPECT_EQ(main.os.mciCommands[0], u"open E:\\ type CDAudio alias nowCD wait");
+    EXPECT_EQ(main.os.mciCommands[4], u"set nowCD door closed wait");
+    EXPECT_EQ(seen, (std::vector<std::pair<bool, MousePointer>>(6, {false, MousePointer::Hourglass})));
+    EXPECT_TRUE(main.timer().enabled());
+    EXPECT_EQ(main.timer().freshIntervals, intervalsBefore + 2); // each restart waits a full interval
+    EXPECT_EQ(main.window().pointer, MousePointer::Default);
 
     // Restored even when the action fails.
-    os.failWith = true;
-    window->fakeButton("Command1").click();
-    EXPECT_TRUE(timer.enabled());
-    EXPECT_EQ(window->pointer, MousePointer::Default);
-    EXPECT_EQ(runtime.errorsShown, std::vector<Text>{u"驱动器忙"});
+    main.os.actionFailure = "驱动器忙";
+    main.window().fakeButton("Command1").click();
+    EXPECT_TRUE(main.timer().enabled());
+    EXPECT_EQ(main.window().pointer, MousePointer::Default);
+    EXPECT_EQ(main.runtime.errorsShown, std::vector<Text>{u"驱动器忙"});
 }
 
 TEST(frmMain, FolderButtonKeepsTheWatchAndReportsAFolderThatCannotOpen)
 {
-    FakeOsOperations fake = FakeOsOperations::withCdroms({u"D:\\", u"F:\\"});
-    FakeWindowRuntime runtime;
+    MainWindow main(FakeOsOperations::withCdroms({u"D:\\", u"F:\\"}));
     std::vector<std::pair<bool, MousePointer>> seen;
-    FakeWindow* window = nullptr;
-    WatchingOs os(fake, [&] {
-        seen.emplace_back(window->fakeTimer("Timer1").enabled(), window->pointer);
-    });
-    ctlCdrom drives(os);
-    frmMain form(runtime, drives, os);
-    form.Show();
-    window = &static_cast<FakeWindow&>(form.window());
-    window->fakeList("Combox").setSelectedIndex(1);
+    main.os.duringAction = [&] { seen.emplace_back(main.timer().enabled(), main.window().pointer); };
+    main.selector().setSelectedIndex(1);
 
-    window->fakeButton("Command3").click();
-    ASSERT_EQ(fake.started.size(), 1u);
-    EXPECT_EQ(fake.started[0].first, u"explorer.exe F:\\");
+    main.window().fakeButton("Command3").click();
+    ASSERT_EQ(main.os.started.size(), 1u);
+    EXPECT_EQ(main.os.started[0].first, u"explorer.exe F:\\");
     EXPECT_EQ(seen, (std::vector<std::pair<bool, MousePointer>>{{true, MousePointer::Hourglass}}));
 
-    fake.processStarts = false;
-    window->fakeButton("Command3").click();
-    EXPECT_EQ(runtime.errorsShown, std::vector<Text>{u"无法打开光驱设备 F:\\ 的目录。"});
-    EXPECT_EQ(window->pointer, MousePointer::Default);
-    EXPECT_TRUE(window->fakeTimer("Timer1").enabled());
+    main.os.processStarts = false;
+    main.window().fakeButton("Command3").click();
+    EXPECT_EQ(main.runtime.errorsShown, std::vector<Text>{u"无法打开光驱设备 F:\\ 的目录。"});
+    EXPECT_EQ(main.window().pointer, MousePointer::Default);
+    EXPECT_TRUE(main.timer().enabled());
 }
 
 TEST(frmMain, SoakOfTenThousandTicksWithADiscComingAndGoing)

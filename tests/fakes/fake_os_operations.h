@@ -2,6 +2,7 @@
 
 #include "platform/os_operations.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -23,6 +24,8 @@ public:
     std::vector<std::u16string> mciCommands;
     std::vector<std::pair<std::u16string, ShowState>> started; // startProcess calls
     bool processStarts = true;
+    std::function<void()> duringAction; // runs at each MCI command and process start
+    std::string actionFailure;          // when set, an MCI command throws with this text
 
     // "A:\" to "Z:\", as on Windows.
     static std::vector<DriveRoot> driveLetters()
@@ -64,12 +67,18 @@ public:
 
     std::uint32_t sendMciString(const std::u16string& command) override
     {
+        if (duringAction)
+            duringAction();
+        if (!actionFailure.empty())
+            throw std::runtime_error(actionFailure);
         mciCommands.push_back(command);
         return 0;
     }
 
     bool startProcess(const std::u16string& commandLine, ShowState showState) override
     {
+        if (duringAction)
+            duringAction();
         started.emplace_back(commandLine, showState);
         return processStarts;
     }

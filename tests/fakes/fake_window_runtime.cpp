@@ -3,19 +3,6 @@
 #include <stdexcept>
 
 namespace trayvo::testing {
-namespace {
-
-template <typename Control>
-Control& find(std::map<std::string, std::unique_ptr<Control>, std::less<>>& controls, std::string_view name)
-{
-    const auto found = controls.find(name);
-    if (found == controls.end())
-        throw std::logic_error("no such control: " + std::string(name));
-    return *found->second;
-}
-
-} // namespace
-
 void FakeLabel::click()
 {
     runtime.runHandler(clicked);
@@ -83,10 +70,10 @@ void FakeWindow::showModal(Window& owner)
         throw std::logic_error("a modal window was left open");
 }
 
-FakeLabel& FakeWindow::fakeLabel(std::string_view name) { return find(labels_, name); }
-FakeDropDownList& FakeWindow::fakeList(std::string_view name) { return find(lists_, name); }
-FakePushButton& FakeWindow::fakeButton(std::string_view name) { return find(buttons_, name); }
-FakeTimer& FakeWindow::fakeTimer(std::string_view name) { return find(timers_, name); }
+FakeLabel& FakeWindow::fakeLabel(std::string_view name) { return findControl(labels_, name); }
+FakeDropDownList& FakeWindow::fakeList(std::string_view name) { return findControl(lists_, name); }
+FakePushButton& FakeWindow::fakeButton(std::string_view name) { return findControl(buttons_, name); }
+FakeTimer& FakeWindow::fakeTimer(std::string_view name) { return findControl(timers_, name); }
 
 FakeWindowRuntime::FakeWindowRuntime()
     : guard([this](TextView message) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/handler_guard.h"
+#include "platform/named_controls.h"
 #include "platform/window_runtime.h"
 
 #include <functional>
@@ -95,13 +96,10 @@ public:
     WindowHandle handleValue = 0;
 
 private:
-    template <typename Control>
-    using Controls = std::map<std::string, std::unique_ptr<Control>, std::less<>>;
-
-    Controls<FakeLabel> labels_;
-    Controls<FakeDropDownList> lists_;
-    Controls<FakePushButton> buttons_;
-    Controls<FakeTimer> timers_;
+    NamedControls<FakeLabel> labels_;
+    NamedControls<FakeDropDownList> lists_;
+    NamedControls<FakePushButton> buttons_;
+    NamedControls<FakeTimer> timers_;
 };
 
 class FakeWindowRuntime final : public WindowRuntime {

@@ -2,7 +2,7 @@
 
 #include "platform/runtime_qt.h"
 #include "platform/window_qt.h"
-#include "resources/texts.h"
+#include "ui/app_identity.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,7 +13,7 @@ namespace trayvo::testing {
 
 inline AppIdentity testIdentity()
 {
-    return {.title = texts::appTitle, .productName = texts::productName, .major = 3, .minor = 1, .revision = 0};
+    return appIdentity;
 }
 
 inline QtWindow& asQt(Window& window)
