@@ -21,6 +21,9 @@ same names, and each case uses its own devices, so a run needs a fresh mock):
        and Chinese characters
   sr5  filesystem already mounted; Mount fails as already mounted
   sr6  filesystem, not mounted; Mount fails
+  sr7  as sr4, for the program's folder command
+  sr8  as sr2, for the program's tray command
+  sr10 filesystem mounted; Unmount unmounts it, for the program's tray command
 """
 
 import ctypes
@@ -132,12 +135,16 @@ def add_block_devices(mock):
     add_filesystem(mock, 'sr1')
     add_filesystem(mock, 'sr2', mounted_at=('/media/user/BUSY',),
                    unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
+    add_filesystem(mock, 'sr10', mounted_at=('/media/user/FREE',), unmount=set_mount_points())
     mock.AddObject(f'{ROOT}/block_devices/sr3', 'org.freedesktop.UDisks2.Block',
                    {'Device': dbus.ByteArray(b'/dev/sr3\0')}, [])
     add_filesystem(mock, 'sr4', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
     add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',),
                    mount=error('org.freedesktop.UDisks2.Error.AlreadyMounted', 'already mounted'))
     add_filesystem(mock, 'sr6', mount=error('org.freedesktop.UDisks2.Error.Failed', 'bad superblock'))
+    add_filesystem(mock, 'sr7', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
+    add_filesystem(mock, 'sr8', mounted_at=('/media/user/BUSY',),
+                   unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
 
 
 def make_activatable(directory, marker):

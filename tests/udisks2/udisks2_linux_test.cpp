@@ -1,12 +1,18 @@
 // Runs under run_with_mock_udisks.py, which provides the buses and the mock
 // UDisks2 with the block devices described there.
+#include "platform/mci_command.h"
+#include "platform/os_operations_linux.h"
+#include "platform/text_encoding.h"
 #include "platform/udisks2_linux.h"
 
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
 #include <cstdint>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -218,6 +224,48 @@ TEST(Udisks2Mount, GivesTheMountPathExactlyAsUdisks2ChoseIt)
     EXPECT_EQ(callsOf("sr6", "Mount").size(), 1U);
     EXPECT_EQ(udisks->mount("sr3"), std::nullopt);
     EXPECT_EQ(udisks->mount("sr9"), std::nullopt);
+}
+
+// The program's own commands, through the real operations, with drives whose
+// nodes are plain files: the tray ioctls fail on them, which shows how far a
+// command got.
+TEST(Udisks2InThePrograms, FolderAndTrayCommandsGoThroughUdisks2)
+{
+    std::string scratch = ::testing::TempDir() + "trayvo-udisks-XXXXXX";
+    ASSERT_NE(::mkdtemp(scratch.data()), nullptr);
+    const std::filesystem::path root = scratch;
+    std::filesystem::create_directories(root / "dev");
+    for (const char* name : {"sr7", "sr8", "sr10"}) {
+        std::filesystem::create_directories(root / "sys" / name / "device");
+        std::ofstream(root / "sys" / name / "device" / "type") << "5\n";
+        std::ofstream(root / "dev" / name) << "";
+    }
+    const std::filesystem::path opener = root / "opener";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.arg\"\n";
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    LinuxOsOperations os({.sysBlockDir = root / "sys", .devDir = root / "dev", .opener = opener.string()});
+    const std::u16string dev = fromUtf8((root / "dev").string());
+
+    // Not mounted: mounted through UDisks2, and its path is what opens.
+    ASSERT_TRUE(os.startProcess(u"explorer.exe " + dev + u"/sr7", ShowState::MinimizedActivated));
+    const std::filesystem::path received = opener.string() + ".arg";
+    for (int i = 0; i < 500 && !std::filesystem::exists(received); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(received);
+    const std::string path((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(path, "/media/user/\xe6\x95\xb0\xe6\x8d\xae \xe5\x85\x89\xe7\x9b\x98");
+
+    // Busy: the door stays shut, the eject is never tried.
+    EXPECT_EQ(os.sendMciString(u"open " + dev + u"/sr8 type cdaudio alias busy"), mci::Success);
+    EXPECT_EQ(os.sendMciString(u"set busy door open wait"), mci::DeviceLocked);
+    EXPECT_EQ(os.sendMciString(u"close busy"), mci::Success);
+    // Unmounted: on to the eject, which a plain file cannot do.
+    EXPECT_EQ(os.sendMciString(u"open " + dev + u"/sr10 type cdaudio alias free"), mci::Success);
+    EXPECT_EQ(os.sendMciString(u"set free door open wait"), mci::Hardware);
+    EXPECT_EQ(os.sendMciString(u"close free"), mci::Success);
+    EXPECT_EQ(callsOf("sr10", "Unmount").size(), 1U);
+
+    std::filesystem::remove_all(root);
 }
 
 } // namespace
