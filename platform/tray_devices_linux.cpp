@@ -24,9 +24,16 @@ class LinuxTrayDrive final : public mci::TrayDrive {
 public:
     explicit LinuxTrayDrive(UniqueFd fd) : fd_(std::move(fd)) {}
 
-    // The kernel answers a locked door or a failed eject with a nonzero
-    // result that is not always -1, so anything but 0 is a failure.
-    bool eject() override { return ::ioctl(fd_.get(), CDROMEJECT, 0) == 0; }
+    // Mounting locked the door, and the kernel unlocks it only when its last
+    // user closes the drive: with our own descriptor open, it stays locked
+    // after the unmount. As the drive's one user we may unlock it ourselves.
+    // The kernel answers a failed eject with a nonzero result that is not
+    // always -1, so anything but 0 is a failure.
+    bool eject() override
+    {
+        ::ioctl(fd_.get(), CDROM_LOCKDOOR, 0);
+        return ::ioctl(fd_.get(), CDROMEJECT, 0) == 0;
+    }
     // Slot-loading, many laptop and USB drives cannot pull a tray in.
     bool closeTray() override { return ::ioctl(fd_.get(), CDROMCLOSETRAY, 0) == 0; }
 

@@ -13,7 +13,7 @@ packages=(
     # testing
     googletest xvfb xauth
     # QEMU integration tests
-    qemu-system-x86 busybox-static xorriso python3
+    qemu-system-x86 busybox-static xorriso python3 xdotool imagemagick
     # UDisks2 client and its tests
     libsystemd-dev python3-dbusmock dbus
     # fuzzing: clang's libFuzzer and sanitizer runtimes

@@ -7,8 +7,17 @@
 //   probe INDEX [TIMES]           TIMES probes back to back, one 1 or 0 a line
 //   watch INDEX EXPECTED LIMIT_MS probes until the answer is EXPECTED or the
 //                                 limit has passed; prints every change of answer
+//   open INDEX / close INDEX      moves the tray as the program's buttons do, and
+//                                 like them prints nothing: failures are silent
+//   explore INDEX OPENER          opens the drive's folder with OPENER standing in
+//                                 for the desktop's opener; prints "ok" or the
+//                                 message the program would show
+//   doors-when-gone INDEX LIMIT_MS  lists the drives, prints "listed ROOT", waits
+//                                 until the drive's node has gone, then opens and
+//                                 closes its tray as a window still listing it would
 //
-// Exit status: 0 done, 1 watch limit passed, 2 bad use or an error.
+// Exit status: 0 done, 1 watch or wait limit passed or the folder not opened,
+// 2 bad use or an error.
 
 #include "drives/ctlCdrom.h"
 #include "platform/os_operations_linux.h"
@@ -18,8 +27,10 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -46,7 +57,10 @@ int usage()
 {
     std::cerr << "usage: trayvo_drivecheck list\n"
                  "       trayvo_drivecheck probe INDEX [TIMES]\n"
-                 "       trayvo_drivecheck watch INDEX EXPECTED LIMIT_MS\n";
+                 "       trayvo_drivecheck watch INDEX EXPECTED LIMIT_MS\n"
+                 "       trayvo_drivecheck open|close INDEX\n"
+                 "       trayvo_drivecheck explore INDEX OPENER\n"
+                 "       trayvo_drivecheck doors-when-gone INDEX LIMIT_MS\n";
     return 2;
 }
 
@@ -92,17 +106,65 @@ int watch(const ctlCdrom& drives, std::int32_t index, bool expected, std::chrono
     }
 }
 
+// The program's third button hands the selector's text, the drive's root, to
+// ExploreDrive; so does this.
+int explore(ctlCdrom& drives, std::int32_t index)
+{
+    if (index < 0 || index >= drives.upperBound())
+        return usage();
+    try {
+        drives.ExploreDrive(drives.cdromDrives()[static_cast<std::size_t>(index)]);
+    } catch (const trayvo::FolderNotOpened& error) {
+        std::cout << error.what() << std::endl;
+        return 1;
+    }
+    std::cout << "ok" << std::endl;
+    return 0;
+}
+
+// A window keeps the list it built at start-up while drives come and go; this
+// builds it, lets the host unplug the drive, and then presses the buttons.
+int doorsWhenGone(ctlCdrom& drives, std::int32_t index, std::chrono::milliseconds limit)
+{
+    if (index < 0 || index >= drives.upperBound())
+        return usage();
+    const std::string root = trayvo::toUtf8(drives.cdromDrives()[static_cast<std::size_t>(index)]);
+    std::cout << "listed " << root << std::endl;
+    const Clock::time_point start = Clock::now();
+    for (std::error_code ec; std::filesystem::exists(root, ec) || ec;) {
+        if (Clock::now() - start >= limit) {
+            std::cout << "limit " << limit.count() << " ms passed with " << root << " still there" << std::endl;
+            return 1;
+        }
+        std::this_thread::sleep_for(watchInterval);
+    }
+    std::cout << "gone" << std::endl;
+    drives.OpenDoor(index);
+    drives.CloseDoor(index);
+    std::cout << "returned" << std::endl;
+    return 0;
+}
+
 int run(const std::vector<std::string_view>& args)
 {
     if (args.empty())
         return usage();
-    trayvo::LinuxOsOperations os;
+    const std::string_view command = args[0];
+    // Only explore starts anything, and then the stand-in rather than the
+    // desktop's opener.
+    trayvo::LinuxLocations locations;
+    if (command == "explore" && args.size() == 3)
+        locations.opener = std::string(args[2]);
+    trayvo::LinuxOsOperations os(locations);
     ctlCdrom drives(os);
     drives.ListCdromDrives();
 
-    const std::string_view command = args[0];
     if (command == "list" && args.size() == 1)
         return list(drives);
+    if (command == "explore" && args.size() == 3) {
+        const std::optional<std::int32_t> index = parseNumber(args[1]);
+        return index ? explore(drives, *index) : usage();
+    }
 
     std::vector<std::int32_t> numbers;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -115,6 +177,16 @@ int run(const std::vector<std::string_view>& args)
         return probe(drives, numbers[0], numbers.size() == 2 ? numbers[1] : 1);
     if (command == "watch" && numbers.size() == 3 && (numbers[1] == 0 || numbers[1] == 1) && numbers[2] >= 0)
         return watch(drives, numbers[0], numbers[1] == 1, std::chrono::milliseconds(numbers[2]));
+    if (command == "open" && numbers.size() == 1) {
+        drives.OpenDoor(numbers[0]);
+        return 0;
+    }
+    if (command == "close" && numbers.size() == 1) {
+        drives.CloseDoor(numbers[0]);
+        return 0;
+    }
+    if (command == "doors-when-gone" && numbers.size() == 2 && numbers[1] >= 0)
+        return doorsWhenGone(drives, numbers[0], std::chrono::milliseconds(numbers[1]));
     return usage();
 }
 

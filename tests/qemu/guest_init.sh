@@ -7,7 +7,7 @@
 #
 # The kernel command line brings:
 #   trayvo_optical   how many optical drives the machine was given
-#   trayvo_bin       the host directory holding the built test programs
+#   trayvo_bin       the host directory holding the built programs
 #
 # Commands, one a line:  ID VERB ARGS...
 # answered by the command's output, then "@@done ID STATUS". The host bounds
@@ -17,8 +17,49 @@
 #   sectors NODE FIRST N  hex of N 2048-byte sectors read through the drive
 #   mount NODE / umount   the disc at /mnt, listed
 #   blocking-open NODE    opens the node the way that closes an open tray
+#   mounts                the guest's /proc/mounts
+# Paths below are as the chroot sees them, hex-encoded where a disc's label,
+# with its spaces, becomes part of them.
+#   mount-at NODE HEXDIR  the disc at that directory, made first
+#   umount-at HEXDIR
+#   hold HEXDIR           a process with its working directory there, which
+#                         keeps the mount busy; prints its pid
+#   release PID           ends that process
+#   opener-stand-in SCRIPT DIR  a stand-in for the desktop's opener at SCRIPT
+#                         that records each start's arguments, NUL-separated,
+#                         in a file of its own in DIR
+#   records DIR TENTHS    waits that many tenths of a second at most for a
+#                         record, then prints "record NAME" and its hex for each
+#   gui-start PROGRAM     an X server, then the program on it; prints both pids
+#   x PROGRAM ARGS...     a program inside the chroot, on that X server
+#   gui-stop XPID PID     ends both, saying whether the program was still running
+#   fetch FILE            hex of the file
 
 export PATH=/bin
+
+# The X server's display, and the environment of a desktop user's programs.
+# The chroot's /tmp and /run are the guest's own, and writable.
+in_x() { # program, args...
+    chroot /host env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 \
+        LANG=C.UTF-8 DISPLAY=:1 QT_QPA_PLATFORM=xcb "$@"
+}
+
+unhex() { echo "$1" | xxd -r -p; }
+
+# Waits tenths of a second at most for a condition.
+await() { # tenths, command...
+    left=$1
+    shift
+    until "$@"; do
+        [ "$left" -gt 0 ] || return 1
+        left=$((left - 1))
+        sleep 0.1
+    done
+}
+
+has_record() { [ -n "$(ls "$1")" ]; }
+is_socket() { [ -S "$1" ]; }
+not_running() { ! kill -0 "$1" 2>/dev/null; }
 
 serve() { # verb, args...
     verb=$1
@@ -34,6 +75,47 @@ serve() { # verb, args...
     mount) mount -t iso9660 -o ro "$1" /mnt && find /mnt -mindepth 1 ;;
     umount) umount /mnt ;;
     blocking-open) : <"$1" ;;
+    mounts) cat /proc/mounts ;;
+    mount-at)
+        dir=/host$(unhex "$2")
+        mkdir -p "$dir" && mount -t iso9660 -o ro "$1" "$dir"
+        ;;
+    umount-at) umount "/host$(unhex "$1")" ;;
+    hold)
+        # Its output must not reach the command port, nor hold it.
+        (cd "/host$(unhex "$1")" && exec sleep 600) </dev/null >/dev/null 2>&1 3>&- &
+        echo $!
+        ;;
+    release) kill "$1" && await 50 not_running "$1" ;;
+    opener-stand-in)
+        mkdir -p "/host$2" "/host${1%/*}"
+        # Written to a hidden name and then renamed, so that a record is
+        # never seen half written.
+        printf '#!/bin/sh\nprintf "%%s\\0" "$@" >"%s/.$$" && mv "%s/.$$" "%s/$$"\n' "$2" "$2" "$2" >"/host$1"
+        chmod 755 "/host$1"
+        ;;
+    records)
+        await "$2" has_record "/host$1" || return 1
+        for record in "/host$1"/*; do
+            echo "record ${record##*/}"
+            xxd -p "$record"
+        done
+        ;;
+    gui-start)
+        mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
+        in_x Xvfb :1 -screen 0 800x600x24 -nolisten tcp </dev/null >/host/tmp/xvfb.log 2>&1 3>&- &
+        xvfb=$!
+        await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+        in_x "$1" </dev/null >/host/tmp/program.log 2>&1 3>&- &
+        echo "$xvfb $!"
+        ;;
+    x) in_x "$@" </dev/null ;;
+    gui-stop)
+        kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
+        kill "$2" "$1" 2>/dev/null
+        await 50 not_running "$2" && await 50 not_running "$1"
+        ;;
+    fetch) xxd -p "/host$1" ;;
     *)
         echo "unknown command $verb"
         return 127
@@ -79,6 +161,9 @@ mount -o bind /dev /host/dev
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t tmpfs tmpfs /host/tmp
+# The host's runtime files, its buses among them, stay out of sight: the
+# guest runs no desktop services.
+mount -t tmpfs tmpfs /host/run
 # The build tree may live under /tmp, which the guest's own /tmp now hides.
 mkdir -p "/host${trayvo_bin:?}" 2>/dev/null
 share hostbin "/host$trayvo_bin"
