@@ -160,9 +160,7 @@ void Win32Window::onDrawItem(const DRAWITEMSTRUCT& item)
         return;
     ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
     const Image& picture = image->second;
-    const int width = picture.stretch ? item.rcItem.right - item.rcItem.left : picture.size.cx;
-    const int height = picture.stretch ? item.rcItem.bottom - item.rcItem.top : picture.size.cy;
-    ::DrawIconEx(item.hDC, 0, 0, picture.icon.get(), width, height, 0, nullptr, DI_NORMAL);
+    ::DrawIconEx(item.hDC, 0, 0, picture.icon.get(), picture.size.cx, picture.size.cy, 0, nullptr, DI_NORMAL);
 }
 
 void Win32Window::onPaint()
@@ -236,9 +234,13 @@ void Win32Window::createControl(const ControlLayout& control, int row)
     case ControlKind::Image: {
         const ArtResource art = artResource(control.picture);
         const HWND image = createChild(L"STATIC", SS_OWNERDRAW, control, box, row);
-        const SIZE shown{pixels(15 * art.size.cx), pixels(15 * art.size.cy)};
-        images_[image] = Image{runtime_.loadIcon(art.id, art.size), shown, (control.flags & Stretch) != 0};
-        if ((control.flags & Stretch) == 0)
+        const bool stretch = (control.flags & Stretch) != 0;
+        const SIZE shown = stretch ? SIZE{box.right - box.left, box.bottom - box.top}
+                                   : SIZE{pixels(15 * art.size.cx), pixels(15 * art.size.cy)};
+        // Loaded at the size it is drawn, so that Windows starts from the
+        // icon's nearest image rather than squeezing its largest when drawing.
+        images_[image] = Image{runtime_.loadIcon(art.id, shown), shown};
+        if (!stretch)
             ::SetWindowPos(image, nullptr, 0, 0, shown.cx, shown.cy, SWP_NOMOVE | SWP_NOZORDER);
         break;
     }
@@ -365,6 +367,11 @@ void Win32Window::showModal(Window& owner)
     const HWND ownerWindow = dynamic_cast<Win32Window&>(owner).hwnd();
     modal_ = true;
     ::SetWindowLongPtrW(hwnd(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerWindow));
+    // Minimized, a modal window would leave only its owner in sight, which
+    // takes no input until the modal one closes.
+    ::SetWindowLongPtrW(hwnd(), GWL_STYLE, ::GetWindowLongPtrW(hwnd(), GWL_STYLE) & ~LONG_PTR{WS_MINIMIZEBOX});
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     RECT workArea{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
     centreOver(startPosition_ == StartPosition::CenterOwner ? windowRect(ownerWindow) : workArea);

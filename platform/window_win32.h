@@ -46,8 +46,7 @@ public:
 private:
     struct Image {
         UniqueIcon icon;
-        SIZE size{}; // on screen, when not stretched
-        bool stretch = false;
+        SIZE size{}; // as drawn, and as loaded
     };
     struct Line {
         POINT from{};

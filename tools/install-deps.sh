@@ -18,6 +18,8 @@ packages=(
     libsystemd-dev python3-dbusmock dbus
     # fuzzing: clang's libFuzzer and sanitizer runtimes
     clang libclang-rt-14-dev
+    # Windows build and its Wine tests
+    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev xvfb xdotool imagemagick locales
 )
 
 missing=()
@@ -32,5 +34,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Wine's 32-bit half comes from Debian's i386 packages.
+if [[ " ${missing[*]}" == *:i386* ]]; then
+    dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

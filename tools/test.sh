@@ -49,11 +49,13 @@ stage "build native" configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 stage "build sanitizers" configure_and_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_SANITIZE=ON
 stage "build fuzzers" configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_FUZZ=ON \
     -DCMAKE_CXX_COMPILER=clang++ -DTRAYVO_FUZZ_SECONDS=30
+stage "build windows" configure_and_build windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
 stage "test unit" run_label native unit 120
 stage "test qt" run_label native qt 300
 stage "test sanitize" run_label sanitize sanitize 900
 stage "test fuzz" run_label fuzz fuzz 120
 stage "test qemu" run_label native qemu 600
+stage "test wine" run_label windows wine 900
 
 echo
 echo "Stage times:"

@@ -1,0 +1,410 @@
+// Reads and works the program's real windows from another process, as a user
+// or an accessibility tool would, for the checks under Wine. Every answer is
+// one JSON object on stdout, in UTF-8.
+//
+//   probe window CLASS TITLE              the window, its controls and their texts
+//   probe wait-window CLASS TITLE MS      the same, once the window is there
+//   probe wait-gone CLASS TITLE MS        whether the window went within MS
+//   probe wait-text CLASS TITLE ID TEXT MS  whether control ID came to read TEXT
+//   probe click CLASS TITLE ID            a click on a button or a notifying label
+//   probe windows                         every top-level window and its process
+//   probe version FILE                    the file's version resource
+//   probe system                          the code page and drive D:
+
+#include "platform/win32_handles.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using trayvo::UniqueHandle;
+
+// --- JSON output ------------------------------------------------------------
+
+std::string utf8(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                          nullptr);
+    return out;
+}
+
+// Control characters are escaped so that a CR LF inside a label's text
+// reaches the checks as it is.
+std::string quoted(std::wstring_view text)
+{
+    std::string out = "\"";
+    for (const char c : utf8(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string boolean(bool value)
+{
+    return value ? "true" : "false";
+}
+
+std::string rectJson(const RECT& r)
+{
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + ","
+           + std::to_string(r.bottom) + "]";
+}
+
+// Written as bytes, not through the console, so that a pipe receives UTF-8
+// whatever the code page.
+void print(const std::string& json)
+{
+    const std::string line = json + "\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+// --- Reading windows --------------------------------------------------------
+
+std::wstring windowText(HWND window)
+{
+    // Asked of the control itself: GetWindowText on another process's
+    // window reads only the copy the system keeps, not the control's own.
+    const auto length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const auto copied = ::SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                       reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(copied));
+    return text;
+}
+
+std::wstring className(HWND window)
+{
+    wchar_t name[256] = {};
+    ::GetClassNameW(window, name, 256);
+    return name;
+}
+
+RECT windowRect(HWND window)
+{
+    RECT box{};
+    ::GetWindowRect(window, &box);
+    return box;
+}
+
+std::string comboJson(HWND combo)
+{
+    const auto count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    std::string items = "[";
+    for (LRESULT i = 0; i < count; ++i) {
+        const auto index = static_cast<WPARAM>(i);
+        std::wstring item(static_cast<std::size_t>(::SendMessageW(combo, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
+        const auto length = ::SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item.data()));
+        item.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
+        items += (i ? "," : "") + quoted(item);
+    }
+    return ",\"items\":" + items + "],\"selected\":" + std::to_string(::SendMessageW(combo, CB_GETCURSEL, 0, 0));
+}
+
+// A drawing surface of our own, deleted with the scope.
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC like) : dc_(::CreateCompatibleDC(like)) {}
+    ~MemoryDc() { ::DeleteDC(dc_); }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
+// Whether the control's font, with whatever fallback fonts the system links
+// to it, gives each distinct character of its text a picture of its own: a
+// font without Chinese would draw them all as one and the same box.
+std::string glyphsJson(HWND control, const std::wstring& text)
+{
+    const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    const trayvo::WindowDc screen(nullptr);
+    const MemoryDc memory(screen.get());
+    const HDC dc = memory.get();
+    const trayvo::UniqueGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(screen.get(), 64, 64));
+    const trayvo::SelectedObject selectedBitmap(dc, bitmap.get());
+    const trayvo::SelectedObject selectedFont(dc, font ? font : ::GetStockObject(DEFAULT_GUI_FONT));
+    std::set<wchar_t> characters;
+    std::set<std::vector<COLORREF>> pictures;
+    for (const wchar_t c : text) {
+        if (c <= L' ' || c == 0x3000 || !characters.insert(c).second)
+            continue;
+        RECT box{0, 0, 64, 64};
+        ::FillRect(dc, &box, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+        ::TextOutW(dc, 2, 2, &c, 1);
+        std::vector<COLORREF> picture;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                picture.push_back(::GetPixel(dc, x, y));
+        pictures.insert(std::move(picture));
+    }
+    return ",\"characters\":" + std::to_string(characters.size()) + ",\"pictures\":" + std::to_string(pictures.size());
+}
+
+std::string controlJson(HWND control)
+{
+    const std::wstring kind = className(control);
+    const std::wstring text = windowText(control);
+    std::string json = "{\"id\":" + std::to_string(::GetDlgCtrlID(control)) + ",\"class\":" + quoted(kind)
+                       + ",\"text\":" + quoted(text) + ",\"enabled\":" + boolean(::IsWindowEnabled(control))
+                       + ",\"visible\":" + boolean(::IsWindowVisible(control))
+                       + ",\"rect\":" + rectJson(windowRect(control));
+    if (_wcsicmp(kind.c_str(), L"ComboBox") == 0)
+        json += comboJson(control);
+    else
+        json += glyphsJson(control, text);
+    return json + "}";
+}
+
+BOOL CALLBACK collectWindow(HWND window, LPARAM found)
+{
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+std::string windowJson(HWND window)
+{
+    std::vector<HWND> children;
+    ::EnumChildWindows(window, &collectWindow, reinterpret_cast<LPARAM>(&children));
+    std::string controls = "[";
+    for (const HWND child : children) {
+        if (::GetParent(child) == window)
+            controls += (controls.size() > 1 ? "," : "") + controlJson(child);
+    }
+    RECT client{};
+    ::GetClientRect(window, &client);
+    ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    return "{\"found\":true,\"title\":" + quoted(windowText(window)) + ",\"class\":" + quoted(className(window))
+           + ",\"visible\":" + boolean(::IsWindowVisible(window)) + ",\"enabled\":" + boolean(::IsWindowEnabled(window))
+           + ",\"style\":" + std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)))
+           + ",\"rect\":" + rectJson(windowRect(window)) + ",\"client\":" + rectJson(client)
+           + ",\"face\":" + std::to_string(::GetSysColor(COLOR_BTNFACE)) + ",\"controls\":" + controls + "]}";
+}
+
+HWND findWindow(const wchar_t* windowClass, const wchar_t* title)
+{
+    return ::FindWindowW(windowClass, title);
+}
+
+// Every wait is bounded by the caller's limit; the answer says how long it took.
+template <typename Done>
+bool waitFor(DWORD limitMs, Done done, DWORD& tookMs)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        tookMs = static_cast<DWORD>(::GetTickCount64() - start);
+        if (done())
+            return true;
+        if (tookMs >= limitMs)
+            return false;
+        ::Sleep(50);
+    }
+}
+
+DWORD milliseconds(const wchar_t* text)
+{
+    return static_cast<DWORD>(std::wcstoul(text, nullptr, 10));
+}
+
+// --- Commands ---------------------------------------------------------------
+
+int showWindow(const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    print(window ? windowJson(window) : "{\"found\":false}");
+    return window ? 0 : 1;
+}
+
+int waitWindow(const wchar_t* windowClass, const wchar_t* title, DWORD limitMs)
+{
+    HWND window = nullptr;
+    DWORD took = 0;
+    waitFor(limitMs, [&] { return (window = findWindow(windowClass, title)) && ::IsWindowVisible(window); }, took);
+    print(window ? windowJson(window) : "{\"found\":false}");
+    return window ? 0 : 1;
+}
+
+int waitGone(const wchar_t* windowClass, const wchar_t* title, DWORD limitMs)
+{
+    DWORD took = 0;
+    const bool gone = waitFor(limitMs, [&] { return !findWindow(windowClass, title); }, took);
+    print("{\"gone\":" + boolean(gone) + ",\"ms\":" + std::to_string(took) + "}");
+    return gone ? 0 : 1;
+}
+
+int waitText(const wchar_t* windowClass, const wchar_t* title, int id, const wchar_t* wanted, DWORD limitMs)
+{
+    std::wstring last;
+    DWORD took = 0;
+    const bool reached = waitFor(
+        limitMs,
+        [&] {
+            const HWND window = findWindow(windowClass, title);
+            const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+            last = control ? windowText(control) : L"";
+            return control && last == wanted;
+        },
+        took);
+    print("{\"reached\":" + boolean(reached) + ",\"text\":" + quoted(last) + ",\"ms\":" + std::to_string(took) + "}");
+    return reached ? 0 : 1;
+}
+
+// Posted, not sent: a click that opens a modal window must not hold the probe.
+int click(const wchar_t* windowClass, const wchar_t* title, int id)
+{
+    const HWND window = findWindow(windowClass, title);
+    const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+    if (!control) {
+        print("{\"clicked\":false}");
+        return 1;
+    }
+    const std::wstring kind = className(control);
+    if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+        ::PostMessageW(control, BM_CLICK, 0, 0);
+    } else {
+        // A label with SS_NOTIFY tells its parent of a click this way.
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, STN_CLICKED), reinterpret_cast<LPARAM>(control));
+    }
+    print("{\"clicked\":true,\"class\":" + quoted(kind) + "}");
+    return 0;
+}
+
+std::wstring processName(DWORD processId)
+{
+    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE)
+        return {};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == processId)
+            return entry.szExeFile;
+    }
+    return {};
+}
+
+int listWindows()
+{
+    std::vector<HWND> windows;
+    ::EnumWindows(&collectWindow, reinterpret_cast<LPARAM>(&windows));
+    std::string list = "[";
+    for (const HWND window : windows) {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(window, &processId);
+        list += (list.size() > 1 ? "," : "") + std::string("{\"title\":") + quoted(windowText(window))
+                + ",\"class\":" + quoted(className(window)) + ",\"process\":" + quoted(processName(processId))
+                + ",\"visible\":" + boolean(::IsWindowVisible(window)) + ",\"iconic\":"
+                + boolean(::IsIconic(window)) + "}";
+    }
+    print("{\"windows\":" + list + "]}");
+    return 0;
+}
+
+int showVersion(const wchar_t* file)
+{
+    DWORD ignored = 0;
+    std::vector<std::byte> data(::GetFileVersionInfoSizeW(file, &ignored));
+    if (data.empty() || !::GetFileVersionInfoW(file, 0, static_cast<DWORD>(data.size()), data.data())) {
+        print("{\"found\":false}");
+        return 1;
+    }
+    void* value = nullptr;
+    UINT size = 0;
+    std::string json = "{\"found\":true";
+    if (::VerQueryValueW(data.data(), L"\\", &value, &size) && size >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        const auto four = [](DWORD high, DWORD low) {
+            return "[" + std::to_string(HIWORD(high)) + "," + std::to_string(LOWORD(high)) + ","
+                   + std::to_string(HIWORD(low)) + "," + std::to_string(LOWORD(low)) + "]";
+        };
+        json += ",\"fileVersion\":" + four(fixed->dwFileVersionMS, fixed->dwFileVersionLS)
+                + ",\"productVersion\":" + four(fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    }
+    std::string translations = "[";
+    if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &value, &size)) {
+        const auto* words = static_cast<const WORD*>(value);
+        for (UINT i = 0; i < size / sizeof(WORD); ++i)
+            translations += (i ? "," : "") + std::to_string(words[i]);
+    }
+    json += ",\"translation\":" + translations + "],\"strings\":{";
+    const wchar_t* names[] = {L"CompanyName", L"FileDescription", L"ProductName", L"FileVersion",
+                              L"ProductVersion", L"InternalName", L"OriginalFilename"};
+    bool first = true;
+    for (const wchar_t* name : names) {
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\080404B0\\") + name;
+        if (!::VerQueryValueW(data.data(), path.c_str(), &value, &size))
+            continue;
+        const std::wstring text(static_cast<const wchar_t*>(value), size > 0 ? size - 1 : 0);
+        json += (first ? "" : ",") + quoted(name) + ":" + quoted(text.c_str());
+        first = false;
+    }
+    print(json + "}}");
+    return 0;
+}
+
+int showSystem()
+{
+    ULARGE_INTEGER total{};
+    const bool readable = ::GetDiskFreeSpaceExW(L"D:\\", nullptr, &total, nullptr);
+    print("{\"acp\":" + std::to_string(::GetACP()) + ",\"driveTypeD\":" + std::to_string(::GetDriveTypeW(L"D:\\"))
+          + ",\"discReadable\":" + boolean(readable) + "}");
+    return 0;
+}
+
+int usage()
+{
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|windows|version|system ...\"}");
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    const auto is = [&](const wchar_t* command, std::size_t count) {
+        return !args.empty() && args[0] == command && args.size() == count + 1;
+    };
+    if (is(L"window", 2))
+        return showWindow(argv[2], argv[3]);
+    if (is(L"wait-window", 3))
+        return waitWindow(argv[2], argv[3], milliseconds(argv[4]));
+    if (is(L"wait-gone", 3))
+        return waitGone(argv[2], argv[3], milliseconds(argv[4]));
+    if (is(L"wait-text", 5))
+        return waitText(argv[2], argv[3], std::stoi(args[3]), argv[5], milliseconds(argv[6]));
+    if (is(L"click", 3))
+        return click(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"windows", 0))
+        return listWindows();
+    if (is(L"version", 1))
+        return showVersion(argv[2]);
+    if (is(L"system", 0))
+        return showSystem();
+    return usage();
+}
