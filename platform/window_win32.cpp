@@ -23,15 +23,6 @@ double screenScale()
     return ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 96.0;
 }
 
-template <typename Adapter>
-Adapter& find(std::map<std::string, std::unique_ptr<Adapter>, std::less<>>& controls, std::string_view name)
-{
-    const auto found = controls.find(name);
-    if (found == controls.end())
-        throw std::logic_error("no such control in the window's layout: " + std::string(name));
-    return *found->second;
-}
-
 RECT windowRect(HWND window)
 {
     RECT box{};
@@ -333,22 +324,22 @@ void Win32Window::setMousePointer(MousePointer pointer)
 
 Label& Win32Window::label(std::string_view name)
 {
-    return find(labels_, name);
+    return findControl(labels_, name);
 }
 
 DropDownList& Win32Window::dropDownList(std::string_view name)
 {
-    return find(lists_, name);
+    return findControl(lists_, name);
 }
 
 PushButton& Win32Window::pushButton(std::string_view name)
 {
-    return find(buttons_, name);
+    return findControl(buttons_, name);
 }
 
 Timer& Win32Window::timer(std::string_view name)
 {
-    return find(timers_, name);
+    return findControl(timers_, name);
 }
 
 void Win32Window::show()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/controls_win32.h"
+#include "platform/named_controls.h"
 #include "platform/win32_handles.h"
 #include "platform/window_runtime.h"
 
@@ -53,8 +54,6 @@ private:
         POINT to{};
         UniquePen pen;
     };
-    template <typename Adapter>
-    using Controls = std::map<std::string, std::unique_ptr<Adapter>, std::less<>>;
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -82,10 +81,10 @@ private:
     UniqueWindow toolTip_;
     std::vector<UniqueFont> fonts_;
     std::map<std::string, RECT, std::less<>> containers_;
-    Controls<Win32Label> labels_;
-    Controls<Win32DropDownList> lists_;
-    Controls<Win32PushButton> buttons_;
-    Controls<Win32Timer> timers_;
+    NamedControls<Win32Label> labels_;
+    NamedControls<Win32DropDownList> lists_;
+    NamedControls<Win32PushButton> buttons_;
+    NamedControls<Win32Timer> timers_;
     std::map<HWND, Win32Label*> labelsByHwnd_;
     std::map<HWND, Win32PushButton*> buttonsByHwnd_;
     std::map<UINT_PTR, Win32Timer*> timersById_;
