@@ -28,6 +28,9 @@ QtWindowRuntime::QtWindowRuntime(const AppIdentity& identity)
     , guard_([this](TextView message) { showError(message); })
 {
     QApplication::setApplicationName(toQString(identity.productName));
+    // Ties the windows to the installed desktop entry (its icon and name in
+    // a Wayland session's task switcher).
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quenbrook.Trayvo2010"));
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(identity.major).arg(identity.minor).arg(identity.revision));
     setApplicationFont();

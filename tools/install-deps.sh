@@ -20,6 +20,8 @@ packages=(
     clang libclang-rt-14-dev
     # Windows build and its Wine tests
     wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev xvfb xdotool imagemagick locales
+    # packaging and its tests
+    dpkg-dev desktop-file-utils appstream debootstrap x11-utils
 )
 
 missing=()

@@ -56,6 +56,8 @@ stage "test sanitize" run_label sanitize sanitize 900
 stage "test fuzz" run_label fuzz fuzz 120
 stage "test qemu" run_label native qemu 600
 stage "test wine" run_label windows wine 900
+stage "test package" run_label native package 1200
+stage "test windows package" run_label windows package 300
 
 echo
 echo "Stage times:"
