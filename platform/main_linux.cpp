@@ -25,10 +25,11 @@ bool displayAvailable()
 int main(int argc, char* argv[])
 {
     if (!displayAvailable()) {
-        std::fputs("trayvo2010: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                   "Start it from a desktop session, or under a virtual X server:\n"
-                   "    xvfb-run -a trayvo2010\n",
-                   stderr);
+        std::fprintf(stderr,
+                     "trayvo2010: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Start it from a desktop session, or under a virtual X server:\n"
+                     "    xvfb-run -a %s\n",
+                     argv[0]);
         return EXIT_FAILURE;
     }
     QApplication application(argc, argv);
