@@ -26,8 +26,7 @@
 #     node, in the QEMU guest of tests/qemu: bench/qemu_drive_cost.py;
 #   - one tray action of the program against util-linux's eject, in the same
 #     guest: bench/qemu_drive_cost.py;
-#   - TODO: all of the above on Windows, against the same baseline built
-#     there, once the Windows build runs somewhere it can be timed;
+#   - the Windows program's start under Wine is bench/wine_startup.py's;
 #   - TODO: idle wakeups and CPU time with a drive present, when the disc
 #     watch ticks; the machine these were first taken on has none, and under
 #     the QEMU guest's emulation 30 s of a window would mostly time QEMU.
