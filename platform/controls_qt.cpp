@@ -18,6 +18,12 @@ QString toQString(TextView text)
     return QStringView(text).toString();
 }
 
+QColor toQColor(Color color)
+{
+    return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
+                  static_cast<int>((color >> 16) & 0xFF));
+}
+
 QString toQString(std::string_view utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
@@ -105,7 +111,7 @@ void QtLabel::fitText()
 void QtLabel::setForeColor(Color color)
 {
     QPalette palette = widget_->palette();
-    palette.setColor(QPalette::WindowText, QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF));
+    palette.setColor(QPalette::WindowText, toQColor(color));
     widget_->setPalette(palette);
 }
 

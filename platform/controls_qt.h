@@ -15,6 +15,7 @@ namespace trayvo {
 class QtWindowRuntime;
 
 QString toQString(TextView text);
+QColor toQColor(Color color);
 QString toQString(std::string_view utf8);
 Text fromQString(const QString& text);
 

@@ -20,12 +20,6 @@ namespace {
 
 constexpr double twipsPerPixelAt96Dpi = 15.0;
 
-QColor toQColor(Color color)
-{
-    return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
-                  static_cast<int>((color >> 16) & 0xFF));
-}
-
 QFont fontFor(const Font& font)
 {
     QFont qfont = QApplication::font();

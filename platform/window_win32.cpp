@@ -227,7 +227,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         const HWND image = createChild(L"STATIC", SS_OWNERDRAW, control, box, row);
         const bool stretch = (control.flags & Stretch) != 0;
         const SIZE shown = stretch ? SIZE{box.right - box.left, box.bottom - box.top}
-                                   : SIZE{pixels(15 * art.size.cx), pixels(15 * art.size.cy)};
+                                   : SIZE{scaled(art.size.cx), scaled(art.size.cy)};
         // Loaded at the size it is drawn, so that Windows starts from the
         // icon's nearest image rather than squeezing its largest when drawing.
         images_[image] = Image{runtime_.loadIcon(art.id, shown), shown};
@@ -278,7 +278,12 @@ RECT Win32Window::pixels(const ControlLayout& control) const
 
 int Win32Window::pixels(int twips) const
 {
-    return static_cast<int>(std::lround(twips / twipsPerPixelAt96Dpi * scale_));
+    return scaled(twips / twipsPerPixelAt96Dpi);
+}
+
+int Win32Window::scaled(double pixelsAt96Dpi) const
+{
+    return static_cast<int>(std::lround(pixelsAt96Dpi * scale_));
 }
 
 HFONT Win32Window::fontFor(const Font& font)

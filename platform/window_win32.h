@@ -69,6 +69,8 @@ private:
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
     RECT pixels(const ControlLayout& control) const;
     int pixels(int twips) const;
+    // Pixels at 96 dpi on this screen.
+    int scaled(double pixelsAt96Dpi) const;
     HFONT fontFor(const Font& font);
     void addToolTip(HWND control, TextView text);
     void centreOver(const RECT& area);
