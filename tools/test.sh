@@ -17,10 +17,11 @@ stage() { # name, command...
     stage_times+=("$(printf '%-34s %4ds' "$name" $((SECONDS - start)))")
 }
 
+# Warnings are errors here, as in CI, and nowhere else by default.
 configure_and_build() { # tree, cmake options...
     local tree=$1
     shift
-    cmake -S . -B "build/$tree" -G Ninja "$@" >/dev/null
+    cmake -S . -B "build/$tree" -G Ninja -DTRAYVO_WERROR=ON "$@" >/dev/null
     cmake --build "build/$tree" -j "$jobs"
 }
 
