@@ -45,7 +45,7 @@ run_label() { # tree, label, timeout in seconds
     [ "$status" -eq 0 ] || echo "label $2 failed" >&2
 }
 
-stage "install dependencies" bash tools/install-deps.sh
+stage "install dependencies" bash tools/install-deps.sh test
 stage "build native" configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 stage "build sanitizers" configure_and_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_SANITIZE=ON
 stage "build fuzzers" configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_FUZZ=ON \
