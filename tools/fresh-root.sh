@@ -25,7 +25,7 @@
 # Usage: fresh-root.sh RELEASE COMMAND
 # Needs root, debootstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR
 # chooses another). The cache is TRAYVO_FRESH_ROOT_CACHE, by default
-# /var/cache/trayvo-fresh-root: about 100 MiB a release, and the runs' copies
+# /var/cache/trayvo-fresh-root: about 200 MiB a release, and the runs' copies
 # while they last.
 set -euo pipefail
 
@@ -79,6 +79,7 @@ if [ -n "${TRAYVO_FRESH_ROOT_INSIDE:-}" ]; then
             tr '\n' ' '
     }
     read -r packages_before installed_before usr_before <<<"$(footprint)"
+    say "the base holds $packages_before packages: $((installed_before / 1024)) MiB by dpkg's Installed-Size; /usr $((usr_before / 1024)) MiB"
 
     status=0
     chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash \
