@@ -35,6 +35,8 @@ test_packages=(
     googletest xvfb xauth xdotool imagemagick python3
     # QEMU integration tests
     qemu-system-x86 busybox-static xorriso
+    # Debian 13 compresses its kernel with zstd
+    zstd
     # UDisks2 client tests, against a mock service
     python3-dbusmock dbus
     # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed

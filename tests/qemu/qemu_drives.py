@@ -135,17 +135,34 @@ def plain_vmlinux(vmlinuz):
     protected_mode = (setup_sectors + 1) * 512
     payload_offset, payload_length = struct.unpack_from("<II", image, 0x248)
     payload = image[protected_mode + payload_offset:protected_mode + payload_offset + payload_length]
-    if not payload.startswith(b"\xfd7zXZ\x00"):
-        raise TestError(f"{vmlinuz.name} holds no xz payload")
-    elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
+    if payload.startswith(b"\xfd7zXZ\x00"):  # Debian 12
+        elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
+    elif payload.startswith(b"\x28\xb5\x2f\xfd"):  # zstd, Debian 13
+        # Less the unpacked size the kernel's build appends, which zstd
+        # would take for a broken frame.
+        try:
+            elf = subprocess.run(["zstd", "-d", "-c"], input=payload[:-4], capture_output=True, check=True,
+                                 timeout=120).stdout
+        except FileNotFoundError as error:
+            raise TestError("zstd is missing; tools/install-deps.sh installs it") from error
+    else:
+        raise TestError(f"{vmlinuz.name} holds neither an xz nor a zstd payload")
     if not elf.startswith(b"\x7fELF"):
         raise TestError(f"{vmlinuz.name} unpacks to something other than ELF")
     return elf
 
 
+def module_bytes(ko):
+    """A module's ELF file. Debian 13 ships them xz-compressed (NAME.ko.xz,
+    listed in modules.order as NAME.ko); Debian 12 plain."""
+    if ko.exists():
+        return ko.read_bytes()
+    return lzma.decompress(ko.with_name(ko.name + ".xz").read_bytes())
+
+
 def module_depends(ko):
     """The depends= entry of a module's .modinfo section."""
-    data = ko.read_bytes()
+    data = module_bytes(ko)
     shoff, = struct.unpack_from("<Q", data, 0x28)
     shentsize, shnum, shstrndx = struct.unpack_from("<HHH", data, 0x3A)
 
@@ -171,7 +188,11 @@ def unpack_kernel(deb, target):
         run_tool(["dpkg-deb", "-x", str(deb), str(tree)], 300)
         (vmlinuz,) = (tree / "boot").glob("vmlinuz-*")
         release = vmlinuz.name.removeprefix("vmlinuz-")
-        modules = tree / "lib/modules" / release
+        # Under /usr on Debian 13, under /lib on Debian 12.
+        (modules,) = [m for m in (tree / "lib/modules" / release, tree / "usr/lib/modules" / release) if m.is_dir()]
+        # Debian 13 builds some of them into the kernel: those need no loading.
+        builtin = {Path(line).name.removesuffix(".ko").replace("-", "_")
+                   for line in (modules / "modules.builtin").read_text().split()}
         by_name = {}
         for line in (modules / "modules.order").read_text().split():
             path = line.removesuffix(".ko")
@@ -180,7 +201,7 @@ def unpack_kernel(deb, target):
         wanted, pending = set(), list(GUEST_MODULES)
         while pending:
             name = pending.pop().replace("-", "_")
-            if name in wanted:
+            if name in wanted or name in builtin:
                 continue
             if name not in by_name:
                 raise TestError(f"{release} has no module {name}")
@@ -191,10 +212,11 @@ def unpack_kernel(deb, target):
         keep = built / "modules/lib/modules" / release
         for name in wanted:
             (keep / by_name[name]).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(modules / by_name[name], keep / by_name[name])
+            (keep / by_name[name]).write_bytes(module_bytes(modules / by_name[name]))
         run_tool(["busybox", "depmod", "-b", str(built / "modules"), release], 60)
         (built / "vmlinux").write_bytes(plain_vmlinux(vmlinuz))
-        (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES}))
+        load = [name for name in GUEST_MODULES if name.replace("-", "_") not in builtin]
+        (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES, "load": load}))
         os.rename(built, target)
 
 
@@ -206,6 +228,7 @@ class Kernel:
     vmlinux: Path
     modules: Path
     module_count: int
+    load: list  # GUEST_MODULES less those built into the kernel
 
 
 def debian_kernel(cache):
@@ -214,12 +237,14 @@ def debian_kernel(cache):
     deb = download_deb(cache, package, version)
     unpacked = cache / deb.name.removesuffix(".deb")
     stamp = unpacked / "stamp.json"
-    if not stamp.exists() or json.loads(stamp.read_text())["modules"] != GUEST_MODULES:
+    unpacked_as = json.loads(stamp.read_text()) if stamp.exists() else {}
+    if unpacked_as.get("modules") != GUEST_MODULES or "load" not in unpacked_as:
         shutil.rmtree(unpacked, ignore_errors=True)
         unpack_kernel(deb, unpacked)
-    release = json.loads(stamp.read_text())["release"]
+        unpacked_as = json.loads(stamp.read_text())
     count = len(list((unpacked / "modules").rglob("*.ko")))
-    return Kernel(package, version, release, unpacked / "vmlinux", unpacked / "modules", count)
+    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinux", unpacked / "modules", count,
+                  unpacked_as["load"])
 
 
 # --- The guest's initramfs --------------------------------------------------
@@ -284,7 +309,7 @@ def build_initramfs(kernel, target):
         if applet != "busybox":
             archive.symlink(f"bin/{applet}", "busybox")
     archive.tree(kernel.modules / "lib/modules", "lib/modules")
-    archive.file("etc/trayvo-modules", "\n".join(GUEST_MODULES).encode() + b"\n")
+    archive.file("etc/trayvo-modules", "\n".join(kernel.load).encode() + b"\n")
     archive.file("init", (HERE / "guest_init.sh").read_bytes(), executable=True)
     target.write_bytes(archive.bytes())
 
