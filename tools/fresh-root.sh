@@ -45,6 +45,9 @@ say() { printf 'fresh-root: %s\n' "$*"; }
 if [ -n "${TRAYVO_FRESH_ROOT_INSIDE:-}" ]; then
     root=$1 command=$2
 
+    # The root a mount of its own, as / is on a machine: unshare --mount
+    # inside, for one, changes the propagation of / and needs it to be one.
+    mount --bind "$root" "$root"
     mount -t proc proc "$root/proc"
     mount --rbind /sys "$root/sys"
     mount --make-rslave "$root/sys"
