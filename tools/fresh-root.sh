@@ -24,9 +24,11 @@
 #
 # Usage: fresh-root.sh RELEASE COMMAND
 # Needs root, debootstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR
-# chooses another). The cache is TRAYVO_FRESH_ROOT_CACHE, by default
-# /var/cache/trayvo-fresh-root: about 200 MiB a release, and the runs' copies
-# while they last.
+# chooses another); apt in the root reads the release, its updates and its
+# security fixes, as on an installed machine. The cache is
+# TRAYVO_FRESH_ROOT_CACHE, by default /var/cache/trayvo-fresh-root: about
+# 200 MiB a release, and each run's copy while it lasts (6 to 7 GiB for the
+# test command). A run killed outright leaves its copy in runs/.
 set -euo pipefail
 
 mirror=${TRAYVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian package with apt into a Debian of the build machine's
 # own release (its VERSION_CODENAME) that holds nothing but debootstrap's
-# minimal base, starts the program there as an ordinary user on
-# a virtual X server and waits for its main window. A package that works only
-# where it was built, with a run-time dependency missing from Depends, fails
-# here.
+# minimal base, starts the program there as an ordinary user on a virtual X
+# server and waits for its main window. A package that works only where it
+# was built, with a run-time dependency missing from Depends, fails here.
 #
 # The base system is made once with debootstrap and kept as a tarball in the
 # cache folder, beside the packages apt downloads into it; each run unpacks a
