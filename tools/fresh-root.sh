@@ -27,7 +27,7 @@
 # chooses another); apt in the root reads the release, its updates and its
 # security fixes, as on an installed machine. The cache is
 # TRAYVO_FRESH_ROOT_CACHE, by default /var/cache/trayvo-fresh-root: about
-# 200 MiB a release, and each run's copy while it lasts (6 to 7 GiB for the
+# 200 MiB a release, and each run's copy while it lasts (about 5 GiB for the
 # test command). A run killed outright leaves its copy in runs/.
 set -euo pipefail
 
