@@ -1,4 +1,4 @@
-#include "platform/mci_interpreter.h"
+#include "platform/linux/mci_interpreter.h"
 #include "tests/fakes/fake_tray_devices.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/mountinfo_linux.h"
+#include "platform/linux/mountinfo_linux.h"
 
 #include <gtest/gtest.h>
 

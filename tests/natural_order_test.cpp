@@ -1,4 +1,4 @@
-#include "platform/natural_order.h"
+#include "platform/linux/natural_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/os_operations_linux.h"
+#include "platform/linux/os_operations_linux.h"
 
 #include "platform/text_encoding.h"
 

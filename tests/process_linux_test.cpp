@@ -1,5 +1,5 @@
-#include "platform/os_operations_linux.h"
-#include "platform/process_linux.h"
+#include "platform/linux/os_operations_linux.h"
+#include "platform/linux/process_linux.h"
 
 #include <gtest/gtest.h>
 

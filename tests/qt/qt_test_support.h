@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/runtime_qt.h"
-#include "platform/window_qt.h"
+#include "platform/qt/runtime_qt.h"
+#include "platform/qt/window_qt.h"
 #include "ui/app_identity.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // Runs under run_with_mock_udisks.py, which provides the buses and the mock
 // UDisks2 with the block devices described there.
-#include "platform/mci_command.h"
-#include "platform/os_operations_linux.h"
+#include "platform/linux/mci_command.h"
+#include "platform/linux/os_operations_linux.h"
 #include "platform/text_encoding.h"
-#include "platform/udisks2_linux.h"
+#include "platform/linux/udisks2_linux.h"
 
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>

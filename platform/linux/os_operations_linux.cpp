@@ -1,10 +1,10 @@
-#include "platform/os_operations_linux.h"
+#include "platform/linux/os_operations_linux.h"
 
-#include "platform/cdrom_status_linux.h"
-#include "platform/natural_order.h"
-#include "platform/process_linux.h"
+#include "platform/linux/cdrom_status_linux.h"
+#include "platform/linux/natural_order.h"
+#include "platform/linux/process_linux.h"
 #include "platform/text_encoding.h"
-#include "platform/unique_fd_linux.h"
+#include "platform/linux/unique_fd_linux.h"
 
 #include <fcntl.h>
 #include <linux/cdrom.h>

@@ -1,6 +1,6 @@
-#include "platform/controls_qt.h"
+#include "platform/qt/controls_qt.h"
 
-#include "platform/runtime_qt.h"
+#include "platform/qt/runtime_qt.h"
 
 #include <QComboBox>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/handler_guard.h"
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 #include "platform/window_runtime.h"
 
 #include <windows.h>

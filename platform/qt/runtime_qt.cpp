@@ -1,6 +1,6 @@
-#include "platform/runtime_qt.h"
+#include "platform/qt/runtime_qt.h"
 
-#include "platform/window_qt.h"
+#include "platform/qt/window_qt.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

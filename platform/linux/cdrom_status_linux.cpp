@@ -1,4 +1,4 @@
-#include "platform/cdrom_status_linux.h"
+#include "platform/linux/cdrom_status_linux.h"
 
 #include <linux/cdrom.h>
 

@@ -1,4 +1,4 @@
-#include "platform/art_qt.h"
+#include "platform/qt/art_qt.h"
 
 namespace trayvo {
 namespace {

@@ -1,7 +1,7 @@
-#include "platform/controls_win32.h"
+#include "platform/win32/controls_win32.h"
 
-#include "platform/ansi_win32.h"
-#include "platform/win32_handles.h"
+#include "platform/win32/ansi_win32.h"
+#include "platform/win32/win32_handles.h"
 
 #include <algorithm>
 #include <vector>

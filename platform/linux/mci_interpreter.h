@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/mci_command.h"
+#include "platform/linux/mci_command.h"
 
 #include <cstdint>
 #include <map>

@@ -1,7 +1,7 @@
-#include "platform/os_operations_win32.h"
+#include "platform/win32/os_operations_win32.h"
 
-#include "platform/ansi_win32.h"
-#include "platform/win32_handles.h"
+#include "platform/win32/ansi_win32.h"
+#include "platform/win32/win32_handles.h"
 
 #include <windows.h>
 #include <mmsystem.h>

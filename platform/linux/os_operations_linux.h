@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/mci_interpreter.h"
+#include "platform/linux/mci_interpreter.h"
 #include "platform/os_operations.h"
-#include "platform/tray_devices_linux.h"
+#include "platform/linux/tray_devices_linux.h"
 
 #include <filesystem>
 #include <string>

@@ -1,6 +1,6 @@
-#include "platform/process_linux.h"
+#include "platform/linux/process_linux.h"
 
-#include "platform/unique_fd_linux.h"
+#include "platform/linux/unique_fd_linux.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,8 +1,8 @@
-#include "platform/runtime_win32.h"
+#include "platform/win32/runtime_win32.h"
 
-#include "platform/ansi_win32.h"
-#include "platform/art_win32.h"
-#include "platform/window_win32.h"
+#include "platform/win32/ansi_win32.h"
+#include "platform/win32/art_win32.h"
+#include "platform/win32/window_win32.h"
 
 #include <stdexcept>
 

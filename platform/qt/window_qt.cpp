@@ -1,7 +1,7 @@
-#include "platform/window_qt.h"
+#include "platform/qt/window_qt.h"
 
-#include "platform/art_qt.h"
-#include "platform/runtime_qt.h"
+#include "platform/qt/art_qt.h"
+#include "platform/qt/runtime_qt.h"
 
 #include <QApplication>
 #include <QComboBox>

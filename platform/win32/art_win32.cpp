@@ -1,4 +1,4 @@
-#include "platform/art_win32.h"
+#include "platform/win32/art_win32.h"
 
 namespace trayvo {
 

@@ -1,9 +1,9 @@
-#include "platform/tray_devices_linux.h"
+#include "platform/linux/tray_devices_linux.h"
 
-#include "platform/mountinfo_linux.h"
+#include "platform/linux/mountinfo_linux.h"
 #include "platform/text_encoding.h"
-#include "platform/udisks2_linux.h"
-#include "platform/unique_fd_linux.h"
+#include "platform/linux/udisks2_linux.h"
+#include "platform/linux/unique_fd_linux.h"
 
 #include <fcntl.h>
 #include <linux/cdrom.h>

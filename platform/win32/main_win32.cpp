@@ -1,8 +1,8 @@
 // Program start on Windows: kernel32's drives, Win32 windows.
 
 #include "drives/ctlCdrom.h"
-#include "platform/os_operations_win32.h"
-#include "platform/runtime_win32.h"
+#include "platform/win32/os_operations_win32.h"
+#include "platform/win32/runtime_win32.h"
 #include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/controls_qt.h"
+#include "platform/qt/controls_qt.h"
 #include "platform/named_controls.h"
 #include "platform/window_runtime.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/controls_win32.h"
+#include "platform/win32/controls_win32.h"
 #include "platform/named_controls.h"
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 #include "platform/window_runtime.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "platform/udisks2_linux.h"
+#include "platform/linux/udisks2_linux.h"
 
 #include <systemd/sd-bus.h>
 

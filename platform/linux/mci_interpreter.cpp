@@ -1,4 +1,4 @@
-#include "platform/mci_interpreter.h"
+#include "platform/linux/mci_interpreter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/ansi_win32.h"
+#include "platform/win32/ansi_win32.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // Program start on Linux: the kernel's drives, Qt's windows.
 
 #include "drives/ctlCdrom.h"
-#include "platform/os_operations_linux.h"
-#include "platform/runtime_qt.h"
+#include "platform/linux/os_operations_linux.h"
+#include "platform/qt/runtime_qt.h"
 #include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
 
