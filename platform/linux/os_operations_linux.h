@@ -1,23 +1,15 @@
 #pragma once
 
+#include "platform/linux/locations_linux.h"
 #include "platform/linux/mci_interpreter.h"
-#include "platform/os_operations.h"
 #include "platform/linux/tray_devices_linux.h"
+#include "platform/linux/udisks2_linux.h"
+#include "platform/os_operations.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace trayvo {
-
-// Where the Linux operations find the system. Tests move them into a fake
-// tree, or to a stand-in for the desktop's opener.
-struct LinuxLocations {
-    std::filesystem::path sysBlockDir = "/sys/block";
-    std::filesystem::path devDir = "/dev";
-    std::filesystem::path mountInfo = "/proc/self/mountinfo";
-    std::string opener = "xdg-open";
-};
 
 // Drives on Linux are the block devices the kernel lists under /sys/block,
 // reached through their nodes under /dev. Tray commands are carried out by an
@@ -26,8 +18,9 @@ struct LinuxLocations {
 // web addresses.
 class LinuxOsOperations final : public OsOperations {
 public:
-    explicit LinuxOsOperations(LinuxLocations locations = {});
-    // The tray devices refer back to this object.
+    explicit LinuxOsOperations(LinuxLocations locations = {}, MountServiceConnector mountService = &Udisks2::connect);
+    // The interpreter refers to the tray devices beside it, and holds the
+    // drives its commands opened.
     LinuxOsOperations(const LinuxOsOperations&) = delete;
     LinuxOsOperations& operator=(const LinuxOsOperations&) = delete;
 
@@ -39,8 +32,6 @@ public:
     void shellExecute(WindowHandle owner, const std::u16string& url) override;
 
 private:
-    std::filesystem::path blockDir(const DriveRoot& root) const;
-
     LinuxLocations locations_;
     LinuxTrayDevices trayDevices_;
     mci::Interpreter mci_;

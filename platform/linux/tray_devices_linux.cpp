@@ -1,18 +1,15 @@
 #include "platform/linux/tray_devices_linux.h"
 
+#include "platform/linux/drive_node_linux.h"
 #include "platform/linux/mountinfo_linux.h"
-#include "platform/text_encoding.h"
-#include "platform/linux/udisks2_linux.h"
-#include "platform/linux/unique_fd_linux.h"
+#include "platform/linux/sysfs_linux.h"
 
-#include <fcntl.h>
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <ranges>
@@ -54,24 +51,20 @@ std::string readSmallFile(const std::filesystem::path& file)
 
 } // namespace
 
-LinuxTrayDevices::LinuxTrayDevices(const OsOperations& drives, std::filesystem::path mountInfo)
-    : drives_(drives)
-    , mountInfo_(std::move(mountInfo))
+LinuxTrayDevices::LinuxTrayDevices(LinuxLocations locations, MountServiceConnector mountService)
+    : locations_(std::move(locations))
+    , mountService_(std::move(mountService))
 {
 }
 
 bool LinuxTrayDevices::isOpticalDrive(const std::string& node) const
 {
-    const DriveRoot root = fromUtf8(node);
-    const std::vector<DriveRoot> roots = drives_.candidateRoots();
-    return std::ranges::find(roots, root) != roots.end() && drives_.getDriveType(root) == DriveType::Cdrom;
+    return isOpticalDriveNode(locations_, node);
 }
 
 std::unique_ptr<mci::TrayDrive> LinuxTrayDevices::open(const std::string& node)
 {
-    // Without O_NONBLOCK the kernel would wait for a disc, and close an open
-    // tray to look for one.
-    UniqueFd fd(::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd = openDriveNode(node);
     if (!fd)
         return nullptr;
     return std::make_unique<LinuxTrayDrive>(std::move(fd));
@@ -79,8 +72,8 @@ std::unique_ptr<mci::TrayDrive> LinuxTrayDevices::open(const std::string& node)
 
 bool LinuxTrayDevices::unmountFilesystems(const std::string& node)
 {
-    if (auto udisks = Udisks2::connect())
-        return udisks->unmountFilesystems(blockName(node));
+    if (const auto service = mountService_())
+        return service->unmountFilesystems(blockName(node));
     // No desktop service: unmount directly where permitted, the most recent
     // mount first.
     for (const std::string& point : mountPoints(node) | std::views::reverse)
@@ -94,8 +87,8 @@ std::optional<std::string> LinuxTrayDevices::discFolder(const std::string& node)
     const std::vector<std::string> points = mountPoints(node);
     if (!points.empty())
         return points.front();
-    if (auto udisks = Udisks2::connect())
-        return udisks->mount(blockName(node));
+    if (const auto service = mountService_())
+        return service->mount(blockName(node));
     return std::nullopt;
 }
 
@@ -104,7 +97,8 @@ std::vector<std::string> LinuxTrayDevices::mountPoints(const std::string& node) 
     struct stat info {};
     if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {};
-    return mountPointsOf(parseMountInfo(readSmallFile(mountInfo_)), ::major(info.st_rdev), ::minor(info.st_rdev));
+    const std::vector<MountEntry> mounts = parseMountInfo(readSmallFile(locations_.mountInfo));
+    return mountPointsOf(mounts, ::major(info.st_rdev), ::minor(info.st_rdev));
 }
 
 } // namespace trayvo

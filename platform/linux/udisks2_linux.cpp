@@ -134,15 +134,15 @@ Udisks2::Udisks2(BusPtr bus) noexcept
 {
 }
 
-std::optional<Udisks2> Udisks2::connect()
+std::unique_ptr<MountService> Udisks2::connect()
 {
     sd_bus* raw = nullptr;
     if (sd_bus_open_system(&raw) < 0)
-        return std::nullopt;
+        return nullptr;
     BusPtr bus(raw);
     if (!serviceRuns(bus.get()))
-        return std::nullopt;
-    return Udisks2(std::move(bus));
+        return nullptr;
+    return std::unique_ptr<MountService>(new Udisks2(std::move(bus)));
 }
 
 // One Unmount covers all of a filesystem's mount points.

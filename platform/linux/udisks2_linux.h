@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/linux/mount_service_linux.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,25 +22,17 @@ std::string udisks2PathElement(std::string_view name);
 // Every call is bounded by a timeout, so a hung service costs the window a
 // few seconds, never more. Nothing here ever asks for a password: the calls
 // block the window, and a prompt could not be answered within their timeout.
-class Udisks2 {
+// A device UDisks2 cannot tell anything about counts as not mounted: the
+// kernel still refuses to eject a disc that is.
+class Udisks2 final : public MountService {
 public:
-    // The system bus connection when UDisks2 runs on it; nullopt when there is
+    // The system bus connection when UDisks2 runs on it; null when there is
     // no bus or nobody owns UDisks2's name. Never starts the service by bus
     // activation: where it does not run, the user has chosen to go without it.
-    static std::optional<Udisks2> connect();
+    static std::unique_ptr<MountService> connect();
 
-    // Unmounts the filesystem of the block device named blockName (the
-    // kernel's name, e.g. "sr0") from every place it is mounted. True when
-    // nothing of it is mounted any more, also when nothing was; false when
-    // UDisks2 refused, found it busy or did not answer in time. A device
-    // UDisks2 cannot tell anything about counts as not mounted: the kernel
-    // still refuses to eject a disc that is.
-    bool unmountFilesystems(const std::string& blockName);
-
-    // Where the block device's filesystem is mounted: where it already is, or
-    // else where UDisks2 chose to mount it now. Nullopt when it could not be
-    // mounted (no filesystem, refused, no answer in time).
-    std::optional<std::string> mount(const std::string& blockName);
+    bool unmountFilesystems(const std::string& blockName) override;
+    std::optional<std::string> mount(const std::string& blockName) override;
 
 private:
     struct BusCloser {
