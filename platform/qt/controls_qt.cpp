@@ -1,15 +1,11 @@
 #include "platform/qt/controls_qt.h"
 
-#include "platform/qt/runtime_qt.h"
-
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
-
-#include <algorithm>
 
 namespace trayvo {
 
@@ -82,12 +78,10 @@ void LineWidget::paintEvent(QPaintEvent*)
     painter.drawLine(from_, to_);
 }
 
-QtLabel::QtLabel(ClickableLabel* widget, bool autoSize, int growDownTo, QtWindowRuntime& runtime)
+QtLabel::QtLabel(ClickableLabel* widget, LabelFit fit, HandlerGuard& guard)
     : widget_(widget)
-    , autoSize_(autoSize)
-    , storedHeight_(widget->height())
-    , growDownTo_(growDownTo)
-    , runtime_(runtime)
+    , fit_(fit)
+    , guard_(guard)
 {
 }
 
@@ -99,13 +93,10 @@ void QtLabel::setCaption(TextView caption)
 
 void QtLabel::fitText()
 {
-    if (autoSize_) {
+    if (fit_.autoSize)
         widget_->adjustSize();
-        return;
-    }
-    const int room = std::max(storedHeight_, growDownTo_ - widget_->y());
-    const int needed = widget_->heightForWidth(widget_->width());
-    widget_->resize(widget_->width(), std::clamp(needed, storedHeight_, room));
+    else
+        widget_->resize(widget_->width(), fit_.height(widget_->y(), widget_->heightForWidth(widget_->width())));
 }
 
 void QtLabel::setForeColor(Color color)
@@ -117,7 +108,7 @@ void QtLabel::setForeColor(Color color)
 
 void QtLabel::onClick(Handler handler)
 {
-    widget_->setClickHandler([&runtime = runtime_, handler = std::move(handler)] { runtime.runHandler(handler); });
+    widget_->setClickHandler([&guard = guard_, handler = std::move(handler)] { guard.run(handler); });
 }
 
 QtDropDownList::QtDropDownList(QComboBox* widget, int growRightTo)
@@ -134,10 +125,8 @@ void QtDropDownList::addItem(TextView text, int index)
 
 void QtDropDownList::fitLongestItem()
 {
-    const int room = growRightTo_ - widget_->x();
-    const int wanted = std::min(widget_->sizeHint().width(), room);
-    if (wanted > widget_->width())
-        widget_->resize(wanted, widget_->height());
+    widget_->resize(dropDownWidth(widget_->width(), widget_->x(), widget_->sizeHint().width(), growRightTo_),
+                    widget_->height());
 }
 
 int QtDropDownList::selectedIndex() const
@@ -155,9 +144,9 @@ Text QtDropDownList::text() const
     return fromQString(widget_->currentText());
 }
 
-QtPushButton::QtPushButton(QPushButton* widget, QtWindowRuntime& runtime)
+QtPushButton::QtPushButton(QPushButton* widget, HandlerGuard& guard)
     : widget_(widget)
-    , runtime_(runtime)
+    , guard_(guard)
 {
 }
 
@@ -169,12 +158,12 @@ void QtPushButton::setEnabled(bool enabled)
 void QtPushButton::onClick(Handler handler)
 {
     QObject::connect(widget_, &QPushButton::clicked, widget_,
-                     [&runtime = runtime_, handler = std::move(handler)] { runtime.runHandler(handler); });
+                     [&guard = guard_, handler = std::move(handler)] { guard.run(handler); });
 }
 
-QtTimer::QtTimer(QTimer* timer, QtWindowRuntime& runtime)
+QtTimer::QtTimer(QTimer* timer, HandlerGuard& guard)
     : timer_(timer)
-    , runtime_(runtime)
+    , guard_(guard)
 {
 }
 
@@ -194,7 +183,7 @@ bool QtTimer::enabled() const
 void QtTimer::onTick(Handler handler)
 {
     QObject::connect(timer_, &QTimer::timeout, timer_,
-                     [&runtime = runtime_, handler = std::move(handler)] { runtime.runHandler(handler); });
+                     [&guard = guard_, handler = std::move(handler)] { guard.run(handler); });
 }
 
 } // namespace trayvo

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/handler_guard.h"
+#include "platform/layout_rules.h"
 #include "platform/window_runtime.h"
 
 #include <QLabel>
@@ -11,8 +13,6 @@ class QPushButton;
 class QTimer;
 
 namespace trayvo {
-
-class QtWindowRuntime;
 
 QString toQString(TextView text);
 QColor toQColor(Color color);
@@ -65,11 +65,11 @@ private:
     QColor color_;
 };
 
+// The controls run their handlers through the window runtime's guard.
+
 class QtLabel final : public Label {
 public:
-    // A label either follows its text (autoSize) or keeps its box, which may
-    // deepen down to growDownTo for wrapped text that needs it.
-    QtLabel(ClickableLabel* widget, bool autoSize, int growDownTo, QtWindowRuntime& runtime);
+    QtLabel(ClickableLabel* widget, LabelFit fit, HandlerGuard& guard);
     void setCaption(TextView caption) override;
     void setForeColor(Color color) override;
     void onClick(Handler handler) override;
@@ -78,10 +78,8 @@ private:
     void fitText();
 
     QPointer<ClickableLabel> widget_;
-    bool autoSize_;
-    int storedHeight_;
-    int growDownTo_;
-    QtWindowRuntime& runtime_;
+    LabelFit fit_;
+    HandlerGuard& guard_;
 };
 
 class QtDropDownList final : public DropDownList {
@@ -101,25 +99,25 @@ private:
 
 class QtPushButton final : public PushButton {
 public:
-    QtPushButton(QPushButton* widget, QtWindowRuntime& runtime);
+    QtPushButton(QPushButton* widget, HandlerGuard& guard);
     void setEnabled(bool enabled) override;
     void onClick(Handler handler) override;
 
 private:
     QPointer<QPushButton> widget_;
-    QtWindowRuntime& runtime_;
+    HandlerGuard& guard_;
 };
 
 class QtTimer final : public Timer {
 public:
-    QtTimer(QTimer* timer, QtWindowRuntime& runtime);
+    QtTimer(QTimer* timer, HandlerGuard& guard);
     void setEnabled(bool enabled) override;
     bool enabled() const override;
     void onTick(Handler handler) override;
 
 private:
     QPointer<QTimer> timer_;
-    QtWindowRuntime& runtime_;
+    HandlerGuard& guard_;
 };
 
 } // namespace trayvo

@@ -47,7 +47,7 @@ QtWindowRuntime::~QtWindowRuntime()
 
 std::unique_ptr<Window> QtWindowRuntime::createWindow(const WindowLayout& layout)
 {
-    return std::make_unique<QtWindow>(layout, *this);
+    return std::make_unique<QtWindow>(layout, guard_);
 }
 
 void QtWindowRuntime::runHandler(const Handler& handler)

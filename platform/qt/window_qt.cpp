@@ -1,7 +1,6 @@
 #include "platform/qt/window_qt.h"
 
 #include "platform/qt/art_qt.h"
-#include "platform/qt/runtime_qt.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,14 +10,10 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <cmath>
-#include <stdexcept>
 #include <utility>
 
 namespace trayvo {
 namespace {
-
-constexpr double twipsPerPixelAt96Dpi = 15.0;
 
 QFont fontFor(const Font& font)
 {
@@ -32,11 +27,11 @@ QFont fontFor(const Font& font)
 
 } // namespace
 
-QtWindow::QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime)
-    : runtime_(runtime)
+QtWindow::QtWindow(const WindowLayout& layout, HandlerGuard& guard)
+    : guard_(guard)
     , widget_(std::make_unique<FormWidget>())
     , startPosition_(layout.startPosition)
-    , scale_(QGuiApplication::primaryScreen()->logicalDotsPerInch() / 96.0)
+    , scale_(QGuiApplication::primaryScreen()->logicalDotsPerInch())
 {
     widget_->setObjectName(toQString(layout.name));
     widget_->setWindowTitle(toQString(layout.caption));
@@ -65,7 +60,7 @@ QtWindow::~QtWindow()
 
 QWidget* QtWindow::createControl(const ControlLayout& control)
 {
-    QWidget* container = containerOf(control);
+    QWidget* container = containerOf(containers_, control, static_cast<QWidget*>(widget_.get()));
     const std::string key(control.name);
     QWidget* widget = nullptr;
     switch (control.kind) {
@@ -82,7 +77,7 @@ QWidget* QtWindow::createControl(const ControlLayout& control)
     case ControlKind::PushButton: {
         auto* button = new QPushButton(toQString(control.text), container);
         button->setAutoDefault(false);
-        buttons_[key] = std::make_unique<QtPushButton>(button, runtime_);
+        buttons_[key] = std::make_unique<QtPushButton>(button, guard_);
         widget = button;
         break;
     }
@@ -96,13 +91,15 @@ QWidget* QtWindow::createControl(const ControlLayout& control)
         widget = makeImage(control, container);
         break;
     case ControlKind::Timer:
-        timers_[key] = std::make_unique<QtTimer>(makeTimer(control), runtime_);
+        timers_[key] = std::make_unique<QtTimer>(makeTimer(control), guard_);
         return nullptr;
     }
     applyCommon(control, *widget);
     if (control.kind == ControlKind::Label) {
-        labels_[key] = std::make_unique<QtLabel>(static_cast<ClickableLabel*>(widget), (control.flags & AutoSize) != 0,
-                                                 pixels(control.growDownToTwips), runtime_);
+        const LabelFit fit{.autoSize = (control.flags & AutoSize) != 0,
+                           .storedHeight = widget->height(),
+                           .growDownTo = pixels(control.growDownToTwips)};
+        labels_[key] = std::make_unique<QtLabel>(static_cast<ClickableLabel*>(widget), fit, guard_);
         labels_[key]->setCaption(control.text);
     }
     return widget;
@@ -158,24 +155,10 @@ void QtWindow::applyCommon(const ControlLayout& control, QWidget& widget) const
         widget.setCursor(artCursor(control.cursor));
 }
 
-QWidget* QtWindow::containerOf(const ControlLayout& control) const
-{
-    if (control.container.empty())
-        return widget_.get();
-    const auto found = containers_.find(control.container);
-    if (found == containers_.end())
-        throw std::logic_error("container must come before its controls: " + std::string(control.container));
-    return found->second;
-}
-
-int QtWindow::pixels(int twips) const
-{
-    return static_cast<int>(std::lround(twips / twipsPerPixelAt96Dpi * scale_));
-}
-
 QRect QtWindow::pixels(const TwipsRect& rect) const
 {
-    return QRect(pixels(rect.left), pixels(rect.top), pixels(rect.width), pixels(rect.height));
+    const PixelRect box = scale_.pixels(rect);
+    return QRect(box.left, box.top, box.width, box.height);
 }
 
 void QtWindow::setCaption(TextView caption)

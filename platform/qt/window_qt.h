@@ -1,7 +1,9 @@
 #pragma once
 
-#include "platform/qt/controls_qt.h"
+#include "platform/handler_guard.h"
+#include "platform/layout_rules.h"
 #include "platform/named_controls.h"
+#include "platform/qt/controls_qt.h"
 #include "platform/window_runtime.h"
 
 #include <QEventLoop>
@@ -16,13 +18,12 @@ class QTimer;
 
 namespace trayvo {
 
-class QtWindowRuntime;
-
 // A window of the Qt adapter: a top-level widget with its controls placed at
-// their stored positions, scaled from twips to the screen.
+// their stored positions, scaled from twips to the screen. Its controls run
+// their handlers through guard.
 class QtWindow final : public Window {
 public:
-    QtWindow(const WindowLayout& layout, QtWindowRuntime& runtime);
+    QtWindow(const WindowLayout& layout, HandlerGuard& guard);
     ~QtWindow() override;
 
     void setCaption(TextView caption) override;
@@ -39,23 +40,21 @@ public:
     QWidget& widget() { return *widget_; }
 
 private:
-
     QWidget* createControl(const ControlLayout& control);
     ClickableLabel* makeLabel(const ControlLayout& control, QWidget* container) const;
     QWidget* makeLine(const ControlLayout& control, QWidget* container) const;
     QWidget* makeImage(const ControlLayout& control, QWidget* container) const;
     QTimer* makeTimer(const ControlLayout& control) const;
     void applyCommon(const ControlLayout& control, QWidget& widget) const;
-    QWidget* containerOf(const ControlLayout& control) const;
     QRect pixels(const TwipsRect& rect) const;
-    int pixels(int twips) const;
+    int pixels(int twips) const { return scale_.pixels(twips); }
     void centreOver(const QRect& area);
 
-    QtWindowRuntime& runtime_;
+    HandlerGuard& guard_;
     std::unique_ptr<FormWidget> widget_;
     StartPosition startPosition_;
     QEventLoop* modalLoop_ = nullptr;
-    double scale_;
+    PixelScale scale_;
     bool placed_ = false;
     bool busy_ = false;
     std::map<std::string, QWidget*, std::less<>> containers_;
