@@ -1,5 +1,7 @@
 #include "platform/win32/ansi_win32.h"
 
+#include "platform/win32/wide_text_win32.h"
+
 #include <windows.h>
 
 namespace trayvo {
@@ -13,11 +15,6 @@ std::string toAnsi(std::u16string_view text)
     ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), size, nullptr,
                           nullptr);
     return ansi;
-}
-
-std::wstring toWide(std::u16string_view text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 } // namespace trayvo

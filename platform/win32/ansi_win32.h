@@ -9,7 +9,4 @@ namespace trayvo {
 // Simplified Chinese systems the program is made for), for the "A" calls.
 std::string toAnsi(std::u16string_view text);
 
-// The program's text as Windows' own wide strings, which are UTF-16 too.
-std::wstring toWide(std::u16string_view text);
-
 } // namespace trayvo

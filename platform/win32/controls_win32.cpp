@@ -1,10 +1,8 @@
 #include "platform/win32/controls_win32.h"
 
-#include "platform/win32/ansi_win32.h"
+#include "platform/win32/wide_text_win32.h"
 #include "platform/win32/win32_handles.h"
 
-#include <algorithm>
-#include <vector>
 
 namespace trayvo {
 namespace {
@@ -49,11 +47,9 @@ SIZE measureText(HWND window, const std::wstring& text, int width)
     return {box.right - box.left, box.bottom - box.top};
 }
 
-Win32Label::Win32Label(HWND label, bool autoSize, int growDownTo)
+Win32Label::Win32Label(HWND label, LabelFit fit)
     : label_(label)
-    , autoSize_(autoSize)
-    , storedHeight_(sizeOf(label).cy)
-    , growDownTo_(growDownTo)
+    , fit_(fit)
 {
 }
 
@@ -66,19 +62,19 @@ void Win32Label::setCaption(TextView caption)
 void Win32Label::fitText()
 {
     const std::wstring text = windowText(label_);
-    if (autoSize_) {
+    if (fit_.autoSize) {
         const SIZE needed = measureText(label_, text);
         resize(label_, needed.cx, needed.cy);
         return;
     }
     const int width = sizeOf(label_).cx;
-    const int room = std::max(storedHeight_, growDownTo_ - static_cast<int>(positionInParent(label_).y));
-    resize(label_, width, std::clamp(static_cast<int>(measureText(label_, text, width).cy), storedHeight_, room));
+    const int top = positionInParent(label_).y;
+    resize(label_, width, fit_.height(top, measureText(label_, text, width).cy));
 }
 
-void Win32Label::setForeColor(Color value)
+void Win32Label::setForeColor(Color color)
 {
-    color = value;
+    color_ = color;
     ::InvalidateRect(label_, nullptr, TRUE);
 }
 
@@ -99,10 +95,11 @@ void Win32DropDownList::addItem(TextView text, int index)
 void Win32DropDownList::fitLongestItem(TextView text)
 {
     const int arrow = ::GetSystemMetrics(SM_CXVSCROLL);
-    const int wanted = static_cast<int>(measureText(list_, toWide(text)).cx) + arrow + 8;
-    const int room = growRightTo_ - static_cast<int>(positionInParent(list_).x);
-    if (std::min(wanted, room) > sizeOf(list_).cx)
-        resize(list_, std::min(wanted, room), fullHeight_);
+    const int wanted = measureText(list_, toWide(text)).cx + arrow + 8;
+    const int current = sizeOf(list_).cx;
+    const int width = dropDownWidth(current, positionInParent(list_).x, wanted, growRightTo_);
+    if (width != current)
+        resize(list_, width, fullHeight_);
 }
 
 int Win32DropDownList::selectedIndex() const
@@ -117,8 +114,7 @@ void Win32DropDownList::setSelectedIndex(int index)
 
 Text Win32DropDownList::text() const
 {
-    const std::wstring text = windowText(list_);
-    return Text(text.begin(), text.end());
+    return fromWide(windowText(list_));
 }
 
 Win32Timer::~Win32Timer()

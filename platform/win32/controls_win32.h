@@ -1,42 +1,43 @@
 #pragma once
 
+#include "platform/layout_rules.h"
 #include "platform/window_runtime.h"
 
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 namespace trayvo {
-
-class Win32WindowRuntime;
 
 // The controls of a Win32 window. Each wraps a child window the form owns;
 // handlers are kept here and run by the form when Windows reports the event.
 
 class Win32Label final : public Label {
 public:
-    // A label either follows its text (autoSize) or keeps its box, which may
-    // deepen down to growDownTo for wrapped text that needs it.
-    Win32Label(HWND label, bool autoSize, int growDownTo);
+    // fit's heights are in the form's pixels, as the label's own box is.
+    Win32Label(HWND label, LabelFit fit);
     void setCaption(TextView caption) override;
     void setForeColor(Color color) override;
-    void onClick(Handler handler) override { clicked = std::move(handler); }
+    void onClick(Handler handler) override { clicked_ = std::move(handler); }
 
-    std::optional<Color> color;
-    Handler clicked;
+    // The colour set for its text; the system's when none was.
+    std::optional<Color> foreColor() const { return color_; }
+    const Handler& clickHandler() const { return clicked_; }
 
 private:
     void fitText();
 
     HWND label_;
-    bool autoSize_;
-    int storedHeight_;
-    int growDownTo_;
+    LabelFit fit_;
+    std::optional<Color> color_;
+    Handler clicked_;
 };
 
 class Win32DropDownList final : public DropDownList {
 public:
-    // fullHeight is the control's height with its list dropped down.
+    // fullHeight is the control's height with its list dropped down;
+    // growRightTo is in the form's pixels, as the list's own box is.
     Win32DropDownList(HWND list, int fullHeight, int growRightTo);
     void addItem(TextView text, int index) override;
     int selectedIndex() const override;
@@ -55,12 +56,13 @@ class Win32PushButton final : public PushButton {
 public:
     explicit Win32PushButton(HWND button) : button_(button) {}
     void setEnabled(bool enabled) override { ::EnableWindow(button_, enabled); }
-    void onClick(Handler handler) override { clicked = std::move(handler); }
+    void onClick(Handler handler) override { clicked_ = std::move(handler); }
 
-    Handler clicked;
+    const Handler& clickHandler() const { return clicked_; }
 
 private:
     HWND button_;
+    Handler clicked_;
 };
 
 // A window timer: SetTimer starts a fresh interval, KillTimer stops it.
@@ -72,15 +74,16 @@ public:
     Win32Timer& operator=(const Win32Timer&) = delete;
     void setEnabled(bool enabled) override;
     bool enabled() const override { return running_; }
-    void onTick(Handler handler) override { ticked = std::move(handler); }
+    void onTick(Handler handler) override { ticked_ = std::move(handler); }
 
-    Handler ticked;
+    const Handler& tickHandler() const { return ticked_; }
 
 private:
     HWND form_;
     UINT_PTR id_;
     UINT intervalMs_;
     bool running_ = false;
+    Handler ticked_;
 };
 
 // The size text needs in window's font: on one line per CR LF, or wrapped

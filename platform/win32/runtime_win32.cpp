@@ -1,6 +1,6 @@
 #include "platform/win32/runtime_win32.h"
 
-#include "platform/win32/ansi_win32.h"
+#include "platform/win32/wide_text_win32.h"
 #include "platform/win32/art_win32.h"
 #include "platform/win32/window_win32.h"
 

@@ -1,6 +1,6 @@
 #include "platform/win32/window_win32.h"
 
-#include "platform/win32/ansi_win32.h"
+#include "platform/win32/wide_text_win32.h"
 #include "platform/win32/art_win32.h"
 #include "platform/win32/runtime_win32.h"
 
@@ -13,14 +13,13 @@
 namespace trayvo {
 namespace {
 
-constexpr double twipsPerPixelAt96Dpi = 15.0;
 constexpr DWORD formStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD formExStyle = WS_EX_CONTROLPARENT;
 
-double screenScale()
+double screenDotsPerInch()
 {
     const WindowDc screen(nullptr);
-    return ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 96.0;
+    return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
 }
 
 RECT windowRect(HWND window)
@@ -35,7 +34,7 @@ RECT windowRect(HWND window)
 Win32Window::Win32Window(const WindowLayout& layout, Win32WindowRuntime& runtime)
     : runtime_(runtime)
     , startPosition_(layout.startPosition)
-    , scale_(screenScale())
+    , scale_(screenDotsPerInch())
 {
     RECT frame{0, 0, pixels(layout.clientWidthTwips), pixels(layout.clientHeightTwips)};
     ::AdjustWindowRectEx(&frame, formStyle, FALSE, formExStyle);
@@ -69,10 +68,10 @@ LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT message, WPARAM wParam,
     auto* window = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!window || window->hwnd_.get() != hwnd)
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    return window->handle(message, wParam, lParam);
+    return window->onMessage(message, wParam, lParam);
 }
 
-LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
@@ -112,15 +111,15 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
         return;
     }
     if (const auto label = labelsByHwnd_.find(control); label != labelsByHwnd_.end() && code == STN_CLICKED)
-        runtime_.runHandler(label->second->clicked);
+        runtime_.runHandler(label->second->clickHandler());
     else if (const auto button = buttonsByHwnd_.find(control); button != buttonsByHwnd_.end() && code == BN_CLICKED)
-        runtime_.runHandler(button->second->clicked);
+        runtime_.runHandler(button->second->clickHandler());
 }
 
 void Win32Window::onTimer(UINT_PTR id)
 {
     if (const auto timer = timersById_.find(id); timer != timersById_.end() && timer->second->enabled())
-        runtime_.runHandler(timer->second->ticked);
+        runtime_.runHandler(timer->second->tickHandler());
 }
 
 // Labels draw on the form's own face, in their own colour.
@@ -128,7 +127,7 @@ LRESULT Win32Window::onColorStatic(HDC dc, HWND control)
 {
     ::SetBkMode(dc, TRANSPARENT);
     const auto label = labelsByHwnd_.find(control);
-    const auto color = label != labelsByHwnd_.end() ? label->second->color : std::nullopt;
+    const auto color = label != labelsByHwnd_.end() ? label->second->foreColor() : std::nullopt;
     ::SetTextColor(dc, color ? static_cast<COLORREF>(*color) : ::GetSysColor(COLOR_WINDOWTEXT));
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
 }
@@ -181,13 +180,16 @@ void Win32Window::onClose()
 
 void Win32Window::createControl(const ControlLayout& control, int row)
 {
-    const RECT box = pixels(control);
+    const POINT origin = containerOf(containers_, control, POINT{0, 0});
+    const RECT box = pixels(control.rect, origin);
     const std::string key(control.name);
     switch (control.kind) {
     case ControlKind::Label: {
         const HWND label = createChild(L"STATIC", SS_LEFT | SS_NOTIFY | SS_NOPREFIX, control, box, row);
-        auto adapter = std::make_unique<Win32Label>(label, (control.flags & AutoSize) != 0,
-                                                    control.growDownToTwips ? pixels(control.growDownToTwips) : 0);
+        const LabelFit fit{.autoSize = (control.flags & AutoSize) != 0,
+                           .storedHeight = box.bottom - box.top,
+                           .growDownTo = origin.y + pixels(control.growDownToTwips)};
+        auto adapter = std::make_unique<Win32Label>(label, fit);
         adapter->setCaption(control.text);
         labelsByHwnd_[label] = adapter.get();
         labels_[key] = std::move(adapter);
@@ -200,7 +202,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         const RECT dropped{box.left, box.top, box.right, box.top + pixels(3000)};
         const HWND list = createChild(L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, control, dropped, row);
         lists_[key] = std::make_unique<Win32DropDownList>(list, dropped.bottom - dropped.top,
-                                                          pixels(control.growRightToTwips));
+                                                          origin.x + pixels(control.growRightToTwips));
         tabStops_.push_back(list);
         break;
     }
@@ -215,7 +217,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
     }
     case ControlKind::Frame:
         createChild(L"BUTTON", BS_GROUPBOX, control, box, row);
-        containers_[key] = box;
+        containers_[key] = POINT{box.left, box.top};
         break;
     case ControlKind::Line:
         lines_.push_back({{pixels(control.rect.left), pixels(control.rect.top)},
@@ -227,7 +229,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         const HWND image = createChild(L"STATIC", SS_OWNERDRAW, control, box, row);
         const bool stretch = (control.flags & Stretch) != 0;
         const SIZE shown = stretch ? SIZE{box.right - box.left, box.bottom - box.top}
-                                   : SIZE{scaled(art.size.cx), scaled(art.size.cy)};
+                                   : SIZE{scale_.scaled(art.size.cx), scale_.scaled(art.size.cy)};
         // Loaded at the size it is drawn, so that Windows starts from the
         // icon's nearest image rather than squeezing its largest when drawing.
         images_[image] = Image{runtime_.loadIcon(art.id, shown), shown};
@@ -261,29 +263,10 @@ HWND Win32Window::createChild(const wchar_t* windowClass, DWORD style, const Con
 
 // Children of a frame are placed in the form, offset by the frame's corner,
 // so that the form receives their notifications.
-RECT Win32Window::pixels(const ControlLayout& control) const
+RECT Win32Window::pixels(const TwipsRect& rect, POINT origin) const
 {
-    POINT origin{0, 0};
-    if (!control.container.empty()) {
-        const auto container = containers_.find(control.container);
-        if (container == containers_.end())
-            throw std::logic_error("container must come before its controls: " + std::string(control.container));
-        origin = {container->second.left, container->second.top};
-    }
-    const TwipsRect& r = control.rect;
-    const int left = origin.x + pixels(r.left);
-    const int top = origin.y + pixels(r.top);
-    return {left, top, left + pixels(r.width), top + pixels(r.height)};
-}
-
-int Win32Window::pixels(int twips) const
-{
-    return scaled(twips / twipsPerPixelAt96Dpi);
-}
-
-int Win32Window::scaled(double pixelsAt96Dpi) const
-{
-    return static_cast<int>(std::lround(pixelsAt96Dpi * scale_));
+    const PixelRect box = scale_.pixels(rect);
+    return {origin.x + box.left, origin.y + box.top, origin.x + box.left + box.width, origin.y + box.top + box.height};
 }
 
 HFONT Win32Window::fontFor(const Font& font)

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "platform/win32/controls_win32.h"
+#include "platform/layout_rules.h"
 #include "platform/named_controls.h"
+#include "platform/win32/controls_win32.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/window_runtime.h"
 
@@ -56,7 +57,7 @@ private:
     };
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(WPARAM wParam, LPARAM lParam);
     void onTimer(UINT_PTR id);
     LRESULT onColorStatic(HDC dc, HWND control);
@@ -67,10 +68,8 @@ private:
 
     void createControl(const ControlLayout& control, int row);
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
-    RECT pixels(const ControlLayout& control) const;
-    int pixels(int twips) const;
-    // Pixels at 96 dpi on this screen.
-    int scaled(double pixelsAt96Dpi) const;
+    RECT pixels(const TwipsRect& rect, POINT origin) const;
+    int pixels(int twips) const { return scale_.pixels(twips); }
     HFONT fontFor(const Font& font);
     void addToolTip(HWND control, TextView text);
     void centreOver(const RECT& area);
@@ -78,11 +77,11 @@ private:
 
     Win32WindowRuntime& runtime_;
     StartPosition startPosition_;
-    double scale_;
+    PixelScale scale_;
     UniqueWindow hwnd_;
     UniqueWindow toolTip_;
     std::vector<UniqueFont> fonts_;
-    std::map<std::string, RECT, std::less<>> containers_;
+    std::map<std::string, POINT, std::less<>> containers_; // their corners in the form
     NamedControls<Win32Label> labels_;
     NamedControls<Win32DropDownList> lists_;
     NamedControls<Win32PushButton> buttons_;
