@@ -18,7 +18,6 @@ namespace {
 struct QtApp : testing::QtMainWindow {
     QtApp() : QtMainWindow({}) {}
 
-    QWidget& main() { return widget(); }
     QLabel* aboutLink() { return find<QLabel>("Label7"); }
 
     // Clicks the About link and runs act on each About window that comes up,
@@ -85,7 +84,7 @@ TEST(frmAboutOnQt, TheMainWindowTakesNoInputMeanwhile)
         }
         QLabel* link = app.aboutLink();
         // Through the window system, where modality is enforced.
-        QTest::mouseClick(app.main().windowHandle(), Qt::LeftButton, {}, link->mapTo(&app.main(), link->rect().center()));
+        QTest::mouseClick(app.widget().windowHandle(), Qt::LeftButton, {}, link->mapTo(&app.widget(), link->rect().center()));
         QTest::qWait(50);
         about.close();
     });
@@ -99,7 +98,7 @@ TEST(frmAboutOnQt, ReadableOverItsOwnerWithALinkThatOpensTheSite)
     app.openAbout([&](QWidget& about) {
         EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Trayvo"));
         EXPECT_FALSE(about.windowIcon().isNull());
-        EXPECT_LE((about.frameGeometry().center() - app.main().frameGeometry().center()).manhattanLength(), 2);
+        EXPECT_LE((about.frameGeometry().center() - app.widget().frameGeometry().center()).manhattanLength(), 2);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Command1"));
         testing::expectTextsFit(about);
         // Not stretched, the picture keeps its own size.
