@@ -106,22 +106,28 @@ def check_open_while_mounted(m):
             f"closed again, disc read {took} ms after the watch began")
 
 
+def plug_back(m, drive):
+    """Plugs a SCSI drive in again, without a disc, and learns its new node."""
+    m.qmp.command("device_add", driver="scsi-cd", bus="vscsi.0", channel=0, lun=0, id=drive.qdev,
+                  **{"scsi-id": 0})
+    deadline = time.monotonic() + MEDIA_CHANGE_LIMIT_MS / 1000
+    drive.node = ""
+    while not drive.node:
+        for line in m.guest.run("sysblock").lines:
+            name, _, path = line.split(" ", 2)
+            if sysfs_port(path) == drive.port:
+                drive.node = f"/dev/{name}"
+        if not drive.node and time.monotonic() > deadline:
+            raise CheckFailed(f"the guest shows no drive for {drive.qdev} plugged back in: "
+                              f"{m.tray_state(drive.qdev)}")
+
+
 def check_doors_of_unplugged_drive(m):
     """A drive unplugged while the window still lists it: its buttons return
     at once, say nothing and move no other drive's tray."""
     hot = m.drives["cd-hot"]
     # It went in the watch check; it comes back empty.
-    m.qmp.command("device_add", driver="scsi-cd", bus="vscsi.0", channel=0, lun=0, id=hot.qdev,
-                  **{"scsi-id": 0})
-    deadline = time.monotonic() + MEDIA_CHANGE_LIMIT_MS / 1000
-    hot.node = ""
-    while not hot.node:
-        for line in m.guest.run("sysblock").lines:
-            name, _, path = line.split(" ", 2)
-            if sysfs_port(path) == hot.port:
-                hot.node = f"/dev/{name}"
-        if not hot.node and time.monotonic() > deadline:
-            raise CheckFailed(f"the guest shows no drive for {hot.qdev} plugged back in: {m.tray_state(hot.qdev)}")
+    plug_back(m, hot)
     listed = m.drivecheck_run("list")
     roots = [line.split(" ", 1)[1] for line in listed.lines[:-1]]
     expect(hot.node in roots, f"{hot.node}, plugged back in, is not in the list {roots}")
@@ -150,6 +156,17 @@ def check_doors_of_unplugged_drive(m):
             f"{m.tray_state(hot.qdev)}; drivecheck: {' / '.join(answer.lines)}; no tray event, no oops")
 
 
+def opener_starts(lines):
+    """The opener stand-in's records: the arguments of each start, NUL-ended."""
+    starts = {}
+    for line in lines:
+        if line.startswith("record "):
+            starts[line.split(" ", 1)[1]] = ""
+        elif starts:
+            starts[list(starts)[-1]] += line
+    return [bytes.fromhex(hex_text) for hex_text in starts.values()]
+
+
 def check_folder_opened(m):
     """The folder button hands the desktop's opener the folder where the disc is
     mounted, label and all, as one argument; with the disc not mounted and
@@ -175,13 +192,7 @@ def check_folder_opened(m):
         unmounted = m.guest.run("umount-at", hexpath(MEDIA_DIR))
     expect(opened.status == 0 and opened.lines == ["ok"], f"explore answered {opened.status}: {opened.text()}")
     expect(records.status == 0, f"the opener stand-in recorded nothing in {RECORD_LIMIT_TENTHS / 10} s")
-    starts = {}
-    for line in records.lines:
-        if line.startswith("record "):
-            starts[line.split(" ", 1)[1]] = ""
-        elif starts:
-            starts[list(starts)[-1]] += line
-    arguments = [bytes.fromhex(hex_text) for hex_text in starts.values()]
+    arguments = opener_starts(records.lines)
     # A start from the refused explore would be a second record.
     expect(len(arguments) == 1, f"the opener was started {len(arguments)} times: {arguments}")
     expect(arguments[0] == MEDIA_DIR.encode() + b"\0",
@@ -189,6 +200,26 @@ def check_folder_opened(m):
     expect(not moved and unmounted.status == 0, f"explore moved a tray {moved}, or held the disc: {unmounted.text()}")
     return (f"qmp: {state}, no tray event; not mounted: {message!r}; mounted at {MEDIA_DIR!r}: 'ok', "
             f"the opener got {arguments[0].decode().split(chr(0))[:-1]}")
+
+
+def command1_center(left, top):
+    """Where on the screen the middle of Command1 is, the window's client
+    area being at left, top."""
+    button_x, button_y, button_width, button_height = COMMAND1_TWIPS
+    x = left + round((FRAME1_TWIPS[0] + button_x + button_width / 2) / TWIPS_PER_PIXEL)
+    y = top + round((FRAME1_TWIPS[1] + button_y + button_height / 2) / TWIPS_PER_PIXEL)
+    return x, y
+
+
+def keep_screenshot(m, window, kept):
+    shot = m.guest.run("x", "import", "-window", window, SCREENSHOT)
+    image = m.guest.run("fetch", SCREENSHOT) if shot.status == 0 else shot
+    if image.status == 0:
+        m.artifacts.mkdir(parents=True, exist_ok=True)
+        kept.write_bytes(bytes.fromhex("".join(image.lines)))
+        log(f"     screenshot: {kept}")
+    else:
+        log(f"     no screenshot: {image.text()}")
 
 
 def check_program_window(m):
@@ -217,19 +248,10 @@ def check_program_window(m):
         # At 96 dpi the layout's twips become pixels as the click position assumes.
         expect((width, height) == tuple(round(twips / TWIPS_PER_PIXEL) for twips in CLIENT_TWIPS),
                f"the window is {width}x{height}, not its layout's size at 96 dpi")
-        button_x, button_y, button_width, button_height = COMMAND1_TWIPS
-        x = left + round((FRAME1_TWIPS[0] + button_x + button_width / 2) / TWIPS_PER_PIXEL)
-        y = top + round((FRAME1_TWIPS[1] + button_y + button_height / 2) / TWIPS_PER_PIXEL)
+        x, y = command1_center(left, top)
         # The window as it came up, kept before the click so that a miss can
         # be looked into.
-        shot = m.guest.run("x", "import", "-window", window, SCREENSHOT)
-        image = m.guest.run("fetch", SCREENSHOT) if shot.status == 0 else shot
-        if image.status == 0:
-            m.artifacts.mkdir(parents=True, exist_ok=True)
-            kept.write_bytes(bytes.fromhex("".join(image.lines)))
-            log(f"     screenshot: {kept}")
-        else:
-            log(f"     no screenshot: {image.text()}")
+        keep_screenshot(m, window, kept)
         since = m.qmp.mark()
         clicked = m.guest.run("x", "xdotool", "mousemove", x, y, "click", "1")
         expect(clicked.status == 0, f"xdotool could not click: {clicked.text()}")
@@ -246,7 +268,6 @@ def check_program_window(m):
     m.tray_event(first, since, False)
     return (f"window {width}x{height} at ({left},{top}) {appeared:.1f} s after the X server was started; "
             f"click at ({x},{y}); qmp: {state}, DEVICE_TRAY_MOVED seen; the program ran on")
-
 
 
 CHECKS = [

@@ -12,6 +12,15 @@ from common import COMMAND_LIMIT_S, MEDIA_CHANGE_LIMIT_MS, expect
 from machine import DATA_FILES, DATA_LABEL, natural_key, sysfs_port
 
 
+def guest_block_devices(m):
+    """{name: (SCSI type, QEMU id)} for each of the guest's block devices."""
+    blocks = {}
+    for line in m.guest.run("sysblock").lines:
+        name, kind, path = line.split(" ", 2)
+        blocks[name] = (kind, m.ports.get(sysfs_port(path)))
+    return blocks
+
+
 def check_drive_list(m):
     """The list holds every optical drive QEMU has, in natural order, and no disk."""
     entries = m.qmp.command("query-block")
@@ -19,10 +28,7 @@ def check_drive_list(m):
     others = sorted(entry["qdev"] for entry in entries if "tray_open" not in entry)
     expect(trays == sorted(m.drives), f"QEMU's drives with a tray are {trays}")
 
-    blocks = {}
-    for line in m.guest.run("sysblock").lines:
-        name, kind, path = line.split(" ", 2)
-        blocks[name] = (kind, m.ports.get(sysfs_port(path)))
+    blocks = guest_block_devices(m)
     for name, (kind, qdev) in blocks.items():
         if qdev in m.drives:
             expect(kind == "5", f"{name} ({qdev}) has SCSI type {kind}")
