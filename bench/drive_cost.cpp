@@ -15,7 +15,7 @@
 // Prints one "NAME MEDIAN_US MIN_US MAX_US" line per figure.
 
 #include "drives/ctlCdrom.h"
-#include "platform/os_operations_linux.h"
+#include "platform/linux/os_operations_linux.h"
 #include "platform/text_encoding.h"
 
 #include <fcntl.h>

@@ -27,7 +27,13 @@ from pathlib import Path
 
 SOURCE = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(SOURCE / "tests/qemu"))
-import qemu_drives  # noqa: E402  (found through the path above)
+# The harness's modules, found through the path above.
+from common import COMMAND_LIMIT_S, CheckFailed, TestError  # noqa: E402
+from drive_checks import check_drive_list  # noqa: E402
+from initramfs import build_initramfs  # noqa: E402
+from kernel import debian_kernel  # noqa: E402
+from machine import Machine  # noqa: E402
+from qmp import QmpError  # noqa: E402
 
 
 def build(build_dir):
@@ -41,7 +47,7 @@ def build(build_dir):
 def figures(answer, what):
     """{name: (median, min, max)} from drive_cost's lines, in µs."""
     if answer.status != 0:
-        raise qemu_drives.CheckFailed(f"{what} answered {answer.status}: {answer.text()}")
+        raise CheckFailed(f"{what} answered {answer.status}: {answer.text()}")
     found = {}
     for line in answer.lines:
         name, *values = line.split()
@@ -64,36 +70,36 @@ def main():
     cache = (options.cache or build_dir / "qemu-cache").resolve()
 
     started = time.monotonic()
-    kernel = qemu_drives.debian_kernel(cache)
+    kernel = debian_kernel(cache)
     with tempfile.TemporaryDirectory(prefix="trayvo-bench-qemu-") as work_dir:
         work = Path(work_dir)
-        qemu_drives.build_initramfs(kernel, work / "initramfs.cpio")
+        build_initramfs(kernel, work / "initramfs.cpio")
         # drive_cost stands in for trayvo_drivecheck; the program's window is
         # not wanted here, and its artifacts are thrown away with the rest.
-        machine = qemu_drives.Machine(work, kernel, drive_cost, build_dir / "trayvo/platform/trayvo2010",
-                                      work / "artifacts")
+        machine = Machine(work, kernel, drive_cost, build_dir / "trayvo/platform/trayvo2010",
+                          work / "artifacts")
         try:
             ready = machine.start()
             print(f"guest {ready[0]} answering after {time.monotonic() - started:.1f} s", flush=True)
             # Learns where each of QEMU's drives is in the program's list.
-            qemu_drives.check_drive_list(machine)
+            check_drive_list(machine)
             data, empty = machine.drives["cd-data"], machine.drives["cd-empty"]
             probes = {}
             for label, drive in [("a disc", data), ("no disc", empty)]:
                 answer = machine.drivecheck_run("probe", drive.index, options.probes,
-                                                limit=qemu_drives.COMMAND_LIMIT_S + options.probes)
+                                                limit=COMMAND_LIMIT_S + options.probes)
                 probes[label] = figures(answer, f"probe of {drive.node}")
             since = machine.qmp.mark()
             answer = machine.drivecheck_run("tray", data.index, options.trays, eject,
-                                            limit=qemu_drives.COMMAND_LIMIT_S + 10 * options.trays)
+                                            limit=COMMAND_LIMIT_S + 10 * options.trays)
             trays = figures(answer, f"tray of {data.node}")
             # Each of the four actions per round must have moved the tray. The
             # events come in ahead of the answer to any command.
             machine.qmp.command("query-status")
             moves = machine.qmp.events_since(since, "DEVICE_TRAY_MOVED", id=data.qdev)
             if len(moves) != 4 * options.trays:
-                raise qemu_drives.CheckFailed(f"QEMU saw {len(moves)} tray moves, not {4 * options.trays}")
-        except (qemu_drives.TestError, qemu_drives.CheckFailed, qemu_drives.QmpError) as error:
+                raise CheckFailed(f"QEMU saw {len(moves)} tray moves, not {4 * options.trays}")
+        except (TestError, CheckFailed, QmpError) as error:
             print(f"failed: {error}\nguest console:\n{machine.console_tail()}", file=sys.stderr)
             return 1
         finally:

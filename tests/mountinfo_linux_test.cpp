@@ -1,4 +1,4 @@
-#include "platform/mountinfo_linux.h"
+#include "platform/linux/mountinfo_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@ TEST(MountInfo, DecodesTheKernelsEscapes)
     EXPECT_EQ(decodeMountInfoField("/media/user/My\\040Disc"), "/media/user/My Disc");
     EXPECT_EQ(decodeMountInfoField("a\\011b\\012c\\134d"), "a\tb\nc\\d");
     EXPECT_EQ(decodeMountInfoField("/media/张三/数据\\040光盘"), "/media/张三/数据 光盘");
+    EXPECT_EQ(decodeMountInfoField("x\\040"), "x ");
     // Not escapes: kept as they stand.
     EXPECT_EQ(decodeMountInfoField("\\04"), "\\04");
     EXPECT_EQ(decodeMountInfoField("\\0x1\\"), "\\0x1\\");

@@ -1,23 +1,24 @@
-#include "platform/os_operations_linux.h"
-#include "platform/process_linux.h"
+#include "platform/linux/os_operations_linux.h"
+#include "platform/linux/process_linux.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <future>
 #include <thread>
 
 namespace trayvo {
 namespace {
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-// A stand-in for the desktop's opener: writes each argument it got, one per
-// NUL-terminated record, into the file named by its environment.
+// A stand-in for the desktop's opener, written as a shell script: by
+// default it writes each argument it got, one per NUL-terminated record,
+// beside itself.
 class StubOpener : public ::testing::Test {
 protected:
     void SetUp() override
@@ -26,12 +27,16 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         stub_ = dir_ / "opener";
-        std::ofstream(stub_) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$0.args.tmp\"\n"
-                                "mv \"$0.args.tmp\" \"$0.args\"\n";
+        writeStub("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$0.args.tmp\"\n"
+                  "mv \"$0.args.tmp\" \"$0.args\"\n");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void writeStub(const std::string& script) const
+    {
+        std::ofstream(stub_) << script;
         fs::permissions(stub_, fs::perms::owner_all);
     }
-
-    void TearDown() override { fs::remove_all(dir_); }
 
     // What the stub received, once it has run; the opener runs detached, so
     // this waits for it, with a limit.
@@ -39,7 +44,7 @@ protected:
     {
         const fs::path record = stub_.string() + ".args";
         for (int i = 0; i < 500 && !fs::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(10ms);
         std::ifstream in(record, std::ios::binary);
         std::vector<std::string> args;
         for (std::string arg; std::getline(in, arg, '\0');)
@@ -53,10 +58,27 @@ protected:
 
 TEST_F(StubOpener, EveryArgumentArrivesUnchangedWithNoShellBetween)
 {
-    const std::string hostile = "/media/张三/数据 光盘 \"a\" 'b' ; rm -rf ~ $(touch x) `id` \n end";
+    const std::string hostile = "/media/张三/数据 光盘 \"a\" 'b' ; rm -rf ~ $(id) `id` \n end";
     ASSERT_TRUE(startDetached({stub_.string(), hostile, "", "-x"}));
     EXPECT_EQ(receivedArguments(), (std::vector<std::string>{hostile, "", "-x"}));
-    EXPECT_FALSE(fs::exists(dir_ / "x"));
+}
+
+// Mounts every disc under the user's media folder.
+struct MountingService final : MountService {
+    bool unmountFilesystems(const std::string&) override { return true; }
+    std::optional<std::string> mount(const std::string& blockName) override { return "/media/张三/" + blockName; }
+};
+
+TEST_F(StubOpener, TheSiteAndTheDiscsFolderOpenThroughTheOpener)
+{
+    LinuxOsOperations os({.mountInfo = dir_ / "no-mounts", .opener = stub_.string()},
+                         [] { return std::make_unique<MountingService>(); });
+    os.shellExecute(0, u"https://quenbrook.example/");
+    EXPECT_EQ(receivedArguments(), std::vector<std::string>{"https://quenbrook.example/"});
+    fs::remove(stub_.string() + ".args");
+    EXPECT_TRUE(os.startProcess(u"explorer.exe /dev/sr0", ShowState::MinimizedActivated));
+    EXPECT_EQ(receivedArguments(), std::vector<std::string>{"/media/张三/sr0"});
+    EXPECT_FALSE(os.startProcess(u"notepad.exe /dev/sr0", ShowState::MinimizedActivated));
 }
 
 TEST_F(StubOpener, AProgramThatCannotStartIsReported)
@@ -64,15 +86,23 @@ TEST_F(StubOpener, AProgramThatCannotStartIsReported)
     EXPECT_FALSE(startDetached({(dir_ / "missing").string(), "a"}));
     EXPECT_FALSE(startDetached({"trayvo-no-such-program-anywhere"}));
     EXPECT_FALSE(startDetached({}));
+    // Executable as far as its mode goes, yet the kernel cannot run it.
+    writeStub("#!/nonexistent/interpreter\n");
+    EXPECT_FALSE(startDetached({stub_.string()}));
     fs::permissions(stub_, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(startDetached({stub_.string()}));
 }
 
-TEST_F(StubOpener, TheSiteOpensThroughTheOpener)
+// An opener commonly hands the folder to a file manager it leaves running;
+// whatever it leaves behind must not hold up the window.
+TEST_F(StubOpener, AProgramLeftRunningByTheOpenerDoesNotHoldTheStart)
 {
-    LinuxOsOperations os({.opener = stub_.string()});
-    os.shellExecute(0, u"https://quenbrook.example/");
-    EXPECT_EQ(receivedArguments(), std::vector<std::string>{"https://quenbrook.example/"});
+    writeStub("#!/bin/sh\n(while [ -e \"$0\" ]; do sleep 0.05; done) &\n");
+    auto started = std::async(std::launch::async, [this] { return startDetached({stub_.string()}); });
+    const bool returned = started.wait_for(10s) == std::future_status::ready;
+    fs::remove(stub_); // ends the program left running
+    EXPECT_TRUE(returned) << "the start waited for a program the opener left running";
+    EXPECT_TRUE(started.get());
 }
 
 } // namespace

@@ -34,7 +34,7 @@ run_packages=(
 test_packages=(
     googletest xvfb xauth xdotool imagemagick python3
     # QEMU integration tests
-    qemu-system-x86 busybox-static xorriso
+    qemu-system-x86 busybox-static xorriso cpio kmod
     # Debian 13 compresses its kernel with zstd
     zstd
     # UDisks2 client tests, against a mock service

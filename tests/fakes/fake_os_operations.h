@@ -26,21 +26,15 @@ public:
     bool processStarts = true;
     std::function<void()> duringAction; // runs at each MCI command and process start
     std::string actionFailure;          // when set, an MCI command throws with this text
+    std::function<std::uint32_t(const std::u16string&)> mciResult; // each command's result; 0 without it
 
-    // "A:\" to "Z:\", as on Windows.
-    static std::vector<DriveRoot> driveLetters()
-    {
-        std::vector<DriveRoot> roots;
-        for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
-            roots.push_back(DriveRoot{letter, u':', u'\\'});
-        return roots;
-    }
-
-    // Windows-style drives: the given roots are optical, C:\ is a hard disk.
+    // Windows-style drives "A:\" to "Z:\": the given roots are optical, and
+    // drive C is a hard disk.
     static FakeOsOperations withCdroms(std::initializer_list<std::u16string_view> cdroms)
     {
         FakeOsOperations os;
-        os.candidates = driveLetters();
+        for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
+            os.candidates.push_back(DriveRoot{letter, u':', u'\\'});
         os.types[u"C:\\"] = DriveType::Fixed;
         for (auto root : cdroms)
             os.types[DriveRoot(root)] = DriveType::Cdrom;
@@ -72,7 +66,7 @@ public:
         if (!actionFailure.empty())
             throw std::runtime_error(actionFailure);
         mciCommands.push_back(command);
-        return 0;
+        return mciResult ? mciResult(command) : 0;
     }
 
     bool startProcess(const std::u16string& commandLine, ShowState showState) override

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/mci_interpreter.h"
+#include "platform/linux/mci_interpreter.h"
 
 #include <memory>
 #include <set>

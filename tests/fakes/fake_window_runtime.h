@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,109 +16,124 @@ namespace trayvo::testing {
 // A window runtime that draws nothing and remembers everything: what each
 // control was last set to, how often, and the errors the guard showed.
 // Clicks and ticks are driven by the test, through the same guard.
-class FakeWindowRuntime;
 
-struct FakeLabel final : Label {
-    explicit FakeLabel(FakeWindowRuntime& owner) : runtime(owner) {}
-    void setCaption(TextView text) override { caption = text; ++captionWrites; }
+// Any control of a fake window: each kind's operations act on these fields.
+struct FakeControl final : Label, DropDownList, PushButton, Timer {
+    FakeControl(HandlerGuard& runner, const ControlLayout& layout)
+        : guard(runner)
+        , caption(layout.text)
+        , on(layout.kind != ControlKind::Timer)
+    {
+    }
+    void setCaption(TextView text) override
+    {
+        caption = text;
+        ++captionWrites;
+    }
     void setForeColor(Color value) override { color = value; }
-    void onClick(Handler handler) override { clicked = std::move(handler); }
-    void click();
+    void addItem(TextView text, int index) override { items.insert(items.begin() + index, Text(text)); }
+    int selectedIndex() const override { return selected; }
+    void setSelectedIndex(int index) override { selected = index; }
+    Text text() const override { return selected < 0 ? Text() : items.at(static_cast<std::size_t>(selected)); }
+    void setEnabled(bool value) override
+    {
+        if (value && !on)
+            ++freshIntervals;
+        on = value;
+    }
+    bool enabled() const override { return on; }
+    void onClick(Handler handler) override { handler_ = std::move(handler); }
+    void onTick(Handler handler) override { handler_ = std::move(handler); }
+    // A click, or one interval of a timer passing: heard only while enabled.
+    void click()
+    {
+        if (on)
+            guard.run(handler_);
+    }
+    void elapse()
+    {
+        if (on)
+            ++ticks;
+        click();
+    }
 
-    FakeWindowRuntime& runtime;
+    HandlerGuard& guard;
     Text caption;
     int captionWrites = 0;
     Color color = 0;
-    Handler clicked;
-};
-
-struct FakeDropDownList final : DropDownList {
-    void addItem(TextView text, int index) override;
-    int selectedIndex() const override { return selected; }
-    void setSelectedIndex(int index) override { selected = index; }
-    Text text() const override;
-
     std::vector<Text> items;
     int selected = -1;
-};
-
-struct FakePushButton final : PushButton {
-    explicit FakePushButton(FakeWindowRuntime& owner) : runtime(owner) {}
-    void setEnabled(bool value) override { enabled = value; }
-    void onClick(Handler handler) override { clicked = std::move(handler); }
-    void click();
-
-    FakeWindowRuntime& runtime;
-    bool enabled = true;
-    Handler clicked;
-};
-
-struct FakeTimer final : Timer {
-    explicit FakeTimer(FakeWindowRuntime& owner) : runtime(owner) {}
-    void setEnabled(bool value) override;
-    bool enabled() const override { return running; }
-    void onTick(Handler handler) override { ticked = std::move(handler); }
-    // One interval has passed: ticks when enabled, as a real timer would.
-    void elapse();
-
-    FakeWindowRuntime& runtime;
-    bool running = false;
-    int freshIntervals = 0; // how often an interval started afresh
+    bool on;
+    int freshIntervals = 0; // how often a timer's interval started afresh
     int ticks = 0;
-    Handler ticked;
+
+private:
+    Handler handler_;
 };
 
 class FakeWindow final : public Window {
 public:
-    FakeWindow(const WindowLayout& layout, FakeWindowRuntime& runtime);
+    // whileModal runs while the window is shown modally, as the user would
+    // act then; the window must be unloaded by the time it returns.
+    FakeWindow(const WindowLayout& layout, HandlerGuard& guard, const std::function<void(FakeWindow&)>& whileModal)
+        : caption(layout.caption)
+        , whileModal_(whileModal)
+    {
+        for (const ControlLayout& control : layout.controls)
+            controls_[std::string(control.name)] = std::make_unique<FakeControl>(guard, control);
+    }
 
     void setCaption(TextView text) override { caption = text; }
     void setMousePointer(MousePointer value) override { pointer = value; }
-    Label& label(std::string_view name) override { return fakeLabel(name); }
-    DropDownList& dropDownList(std::string_view name) override { return fakeList(name); }
-    PushButton& pushButton(std::string_view name) override { return fakeButton(name); }
-    Timer& timer(std::string_view name) override { return fakeTimer(name); }
+    Label& label(std::string_view name) override { return control(name); }
+    DropDownList& dropDownList(std::string_view name) override { return control(name); }
+    PushButton& pushButton(std::string_view name) override { return control(name); }
+    Timer& timer(std::string_view name) override { return control(name); }
     void show() override { ++shows; }
-    void showModal(Window& owner) override;
+    void showModal(Window& owner) override
+    {
+        modalOwner = &owner;
+        if (whileModal_)
+            whileModal_(*this);
+        if (!unloaded)
+            throw std::logic_error("a modal window was left open");
+    }
     void unload() override { unloaded = true; }
-    WindowHandle handle() const override { return handleValue; }
+    WindowHandle handle() const override { return reinterpret_cast<WindowHandle>(this); }
 
-    FakeLabel& fakeLabel(std::string_view name);
-    FakeDropDownList& fakeList(std::string_view name);
-    FakePushButton& fakeButton(std::string_view name);
-    FakeTimer& fakeTimer(std::string_view name);
+    FakeControl& control(std::string_view name) { return findControl(controls_, name); }
 
-    FakeWindowRuntime& runtime;
     Text caption;
     MousePointer pointer = MousePointer::Default;
     int shows = 0;
     bool unloaded = false;
     Window* modalOwner = nullptr;
-    WindowHandle handleValue = 0;
 
 private:
-    NamedControls<FakeLabel> labels_;
-    NamedControls<FakeDropDownList> lists_;
-    NamedControls<FakePushButton> buttons_;
-    NamedControls<FakeTimer> timers_;
+    const std::function<void(FakeWindow&)>& whileModal_;
+    NamedControls<FakeControl> controls_;
 };
 
 class FakeWindowRuntime final : public WindowRuntime {
 public:
-    FakeWindowRuntime();
-
     const AppIdentity& app() const override { return identity; }
-    std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
+    std::unique_ptr<Window> createWindow(const WindowLayout& layout) override
+    {
+        ++windowsCreated[std::string(layout.name)];
+        return std::make_unique<FakeWindow>(layout, guard, whileModal);
+    }
     void runHandler(const Handler& handler) override { guard.run(handler); }
 
     AppIdentity identity{.title = u"Trayvo2010", .productName = u"Trayvo2010", .major = 3, .minor = 1};
     std::map<std::string, int, std::less<>> windowsCreated; // by layout name
-    // Runs while a window is shown modally, as the user would act then; the
-    // window must be unloaded by the time it returns.
-    std::function<void(FakeWindow&)> whileModal;
+    std::function<void(FakeWindow&)> whileModal;           // for each window shown modally
     std::vector<Text> errorsShown;
     Handler whileErrorShown; // runs inside the error message, as the toolkit's loop would
-    HandlerGuard guard;
+    HandlerGuard guard{[this](TextView message) {
+        errorsShown.emplace_back(message);
+        if (whileErrorShown)
+            whileErrorShown();
+    }};
 };
 
 } // namespace trayvo::testing

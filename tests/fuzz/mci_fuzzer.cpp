@@ -2,7 +2,7 @@
 // fake drives only: the real device layer would move the trays and unmount
 // the discs of the machine running the fuzzer.
 
-#include "platform/mci_interpreter.h"
+#include "platform/linux/mci_interpreter.h"
 #include "tests/fakes/fake_tray_devices.h"
 
 #include <cstddef>

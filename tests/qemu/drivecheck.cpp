@@ -20,7 +20,7 @@
 // 2 bad use or an error.
 
 #include "drives/ctlCdrom.h"
-#include "platform/os_operations_linux.h"
+#include "platform/linux/os_operations_linux.h"
 #include "platform/text_encoding.h"
 
 #include <charconv>

@@ -1,20 +1,19 @@
 #pragma once
 
-#include "platform/runtime_qt.h"
-#include "platform/window_qt.h"
+#include "platform/qt/runtime_qt.h"
+#include "platform/qt/window_qt.h"
+#include "tests/fakes/fake_os_operations.h"
 #include "ui/app_identity.h"
+#include "ui/main/frmMain.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QLabel>
 #include <QWidget>
 
-namespace trayvo::testing {
+#include <gtest/gtest.h>
 
-inline AppIdentity testIdentity()
-{
-    return appIdentity;
-}
+namespace trayvo::testing {
 
 inline QtWindow& asQt(Window& window)
 {
@@ -27,18 +26,45 @@ Widget* child(Window& window, const char* name)
     return asQt(window).widget().findChild<Widget*>(QString::fromLatin1(name));
 }
 
-// Runs the event loop until done() holds; false if it never does. For events
-// that come when they come, not for measuring time.
-template <typename Predicate>
-bool processEventsUntil(Predicate done, int limitMs = 5000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+// The main window on Qt, shown, over drives named as Linux names them; the
+// first holds a disc.
+struct QtMainWindow {
+    explicit QtMainWindow(std::initializer_list<std::u16string_view> nodes)
+    {
+        for (auto node : nodes) {
+            os.candidates.emplace_back(node);
+            os.types[DriveRoot(node)] = DriveType::Cdrom;
+        }
+        os.discs = {u"/dev/sr0"};
+        form.Show();
     }
-    return true;
+
+    QWidget& widget() { return asQt(form.window()).widget(); }
+    template <typename Widget>
+    Widget* find(const char* name) { return child<Widget>(form.window(), name); }
+
+    FakeOsOperations os;
+    QtWindowRuntime runtime{appIdentity};
+    ctlCdrom drives{os};
+    frmMain form{runtime, drives, os};
+};
+
+// Every text of the window must be readable inside its box: an auto-sized
+// label inside its container, a wrapping one holding all its lines.
+inline void expectTextsFit(const QWidget& window)
+{
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->pixmap().isNull())
+            continue;
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
+        if (label->wordWrap()) {
+            EXPECT_LE(label->heightForWidth(label->width()), label->height());
+        } else {
+            EXPECT_GE(label->width(), label->sizeHint().width());
+            EXPECT_GE(label->height(), label->sizeHint().height());
+        }
+    }
 }
 
 // Keeps a picture of the window where the test run was told to, for the

@@ -11,6 +11,12 @@ TRAYVO_TEST_* variables. It exits with the test program's status. Every
 process started here is stopped at the end, and dies with this one should it
 be killed first.
 
+Like UDisks2, the mock refuses to unmount what is not mounted and to mount
+what is; and it refuses every Unmount or Mount that would ask the user for a
+password, which the program must never let happen. After the run it shows
+that activation on the idle bus would leave the marker the test program
+looks for, without which the marker's absence would prove nothing.
+
 The mock's block devices, by kernel name (the test program knows them by the
 same names, and each case uses its own devices, so a run needs a fresh mock):
   sr0  filesystem mounted in two places; Unmount unmounts it
@@ -19,7 +25,7 @@ same names, and each case uses its own devices, so a run needs a fresh mock):
   sr3  no filesystem (an audio CD)
   sr4  filesystem, not mounted; Mount mounts it under a label with a space
        and Chinese characters
-  sr5  filesystem already mounted; Mount fails as already mounted
+  sr5  filesystem already mounted
   sr6  filesystem, not mounted; Mount fails
   sr7  as sr4, for the program's folder command
   sr8  as sr2, for the program's tray command
@@ -75,6 +81,13 @@ def set_mount_points(*paths):
 
 UNEXPECTED = error('org.freedesktop.UDisks2.Error.Failed', 'not expected by the test')
 
+# Checks at the start of every Unmount and Mount, as UDisks2 makes them.
+NO_PROMPT = ("if not args[0].get('auth.no_user_interaction', False):\n    "
+             + error('org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain', 'would ask for a password') + "\n")
+MOUNTED = f"self.props[{FILESYSTEM!r}]['MountPoints']"
+UNMOUNT_CHECKS = NO_PROMPT + f"if not {MOUNTED}:\n    " + error('org.freedesktop.UDisks2.Error.NotMounted', 'not mounted') + "\n"
+MOUNT_CHECKS = NO_PROMPT + f"if {MOUNTED}:\n    " + error('org.freedesktop.UDisks2.Error.AlreadyMounted', 'already mounted') + "\n"
+
 
 def mount_points(*paths):
     return dbus.Array([dbus.ByteArray(p.encode() + b'\0') for p in paths], signature='ay')
@@ -126,7 +139,7 @@ def start_mock(address, processes):
 def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECTED):
     mock.AddObject(f'{ROOT}/block_devices/{name}', FILESYSTEM,
                    {'MountPoints': mount_points(*mounted_at)},
-                   [('Unmount', 'a{sv}', '', unmount), ('Mount', 'a{sv}', 's', mount)])
+                   [('Unmount', 'a{sv}', '', UNMOUNT_CHECKS + unmount), ('Mount', 'a{sv}', 's', MOUNT_CHECKS + mount)])
 
 
 def add_block_devices(mock):
@@ -139,8 +152,7 @@ def add_block_devices(mock):
     mock.AddObject(f'{ROOT}/block_devices/sr3', 'org.freedesktop.UDisks2.Block',
                    {'Device': dbus.ByteArray(b'/dev/sr3\0')}, [])
     add_filesystem(mock, 'sr4', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
-    add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',),
-                   mount=error('org.freedesktop.UDisks2.Error.AlreadyMounted', 'already mounted'))
+    add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',))
     add_filesystem(mock, 'sr6', mount=error('org.freedesktop.UDisks2.Error.Failed', 'bad superblock'))
     add_filesystem(mock, 'sr7', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
     add_filesystem(mock, 'sr8', mounted_at=('/media/user/BUSY',),
@@ -152,6 +164,17 @@ def make_activatable(directory, marker):
     # just ended would leave the bus waiting for it to take the name.
     (directory / 'services' / f'{UDISKS}.service').write_text(
         f"[D-BUS Service]\nName={UDISKS}\nExec=/bin/sh -c 'touch {marker}; exit 1'\n")
+
+
+def activation_leaves(marker, address):
+    """Whether asking the idle bus to start UDisks2 leaves the marker."""
+    bus = dbus.bus.BusConnection(address)
+    try:
+        bus.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                          'StartServiceByName', 'su', (UDISKS, dbus.UInt32(0)))
+    except dbus.exceptions.DBusException:
+        pass  # the stand-in fails at once, on purpose
+    return marker.exists()
 
 
 def run(argv, scratch, processes):
@@ -168,10 +191,14 @@ def run(argv, scratch, processes):
     test = start(argv, env=environment)
     processes.append(test)
     try:
-        return test.wait(timeout=TEST_TIMEOUT_S)
+        status = test.wait(timeout=TEST_TIMEOUT_S)
     except subprocess.TimeoutExpired:
         print(f'{argv[0]} did not finish in {TEST_TIMEOUT_S} s', file=sys.stderr)
         return 1
+    if not activation_leaves(marker, idle_address):
+        print('the idle bus cannot show activation: no marker after starting the stand-in', file=sys.stderr)
+        return 1
+    return status
 
 
 def stop(processes):

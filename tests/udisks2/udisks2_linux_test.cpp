@@ -1,43 +1,18 @@
 // Runs under run_with_mock_udisks.py, which provides the buses and the mock
 // UDisks2 with the block devices described there.
-#include "platform/mci_command.h"
-#include "platform/os_operations_linux.h"
-#include "platform/text_encoding.h"
-#include "platform/udisks2_linux.h"
+#include "platform/linux/tray_devices_linux.h"
+#include "platform/linux/udisks2_linux.h"
 
 #include <gtest/gtest.h>
-#include <systemd/sd-bus.h>
 
-#include <cstdint>
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <thread>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace trayvo {
 namespace {
-
-using Options = std::map<std::string, bool>;
-
-constexpr std::uint64_t callTimeoutUsec = 5'000'000;
-
-struct BusUnref {
-    void operator()(sd_bus* bus) const noexcept { sd_bus_close_unref(bus); }
-};
-struct MessageUnref {
-    void operator()(sd_bus_message* message) const noexcept { sd_bus_message_unref(message); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 std::string environment(const char* name)
 {
@@ -47,155 +22,49 @@ std::string environment(const char* name)
     return value;
 }
 
-// Points the system bus elsewhere for as long as it lives.
-class SystemBusAddress {
-public:
-    explicit SystemBusAddress(const std::string& address)
-        : saved_(environment("DBUS_SYSTEM_BUS_ADDRESS"))
-    {
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-    }
-    ~SystemBusAddress() { ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_.c_str(), 1); }
-    SystemBusAddress(const SystemBusAddress&) = delete;
-    SystemBusAddress& operator=(const SystemBusAddress&) = delete;
-
-private:
-    std::string saved_;
-};
-
-void check(int result, const char* what)
+// What connecting finds with the system bus at address instead.
+std::unique_ptr<MountService> connectThrough(const std::string& address)
 {
-    if (result < 0)
-        throw std::runtime_error(std::string(what) + " failed");
+    const std::string usual = environment("DBUS_SYSTEM_BUS_ADDRESS");
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    std::unique_ptr<MountService> service = Udisks2::connect();
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", usual.c_str(), 1);
+    return service;
 }
 
-// Calls member with the arguments append adds; the reply, or null for an
-// error reply.
-MessagePtr callOnSystemBus(const char* destination, const std::string& path, const char* interface,
-                           const char* member, const std::function<int(sd_bus_message*)>& append)
-{
-    sd_bus* rawBus = nullptr;
-    check(sd_bus_open_system(&rawBus), "connecting to the system bus");
-    const BusPtr bus(rawBus);
-    sd_bus_message* rawRequest = nullptr;
-    check(sd_bus_message_new_method_call(bus.get(), &rawRequest, destination, path.c_str(), interface, member),
-          member);
-    const MessagePtr request(rawRequest);
-    check(append(request.get()), member);
-    sd_bus_message* rawReply = nullptr;
-    sd_bus_call(bus.get(), request.get(), callTimeoutUsec, nullptr, &rawReply);
-    return MessagePtr(rawReply);
-}
-
-// Asks the bus to start UDisks2 by activation, whatever comes of it.
-void activateUdisks2()
-{
-    callOnSystemBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "StartServiceByName",
-                    [](sd_bus_message* request) {
-                        return sd_bus_message_append(request, "su", "org.freedesktop.UDisks2", 0U);
-                    });
-}
-
-// The boolean entries of an a{sv}, the only kind of option we pass.
-Options readBooleanOptions(sd_bus_message* message)
-{
-    Options options;
-    check(sd_bus_message_enter_container(message, 'v', "a{sv}"), "reading the options");
-    check(sd_bus_message_enter_container(message, 'a', "{sv}"), "reading the options");
-    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
-        const char* key = nullptr;
-        const char* type = nullptr;
-        check(sd_bus_message_read(message, "s", &key), "reading an option");
-        check(sd_bus_message_peek_type(message, nullptr, &type), "reading an option");
-        int value = 0;
-        if (std::string(type) == "b") {
-            check(sd_bus_message_read(message, "v", "b", &value), "reading an option");
-            options[key] = value != 0;
-        } else {
-            check(sd_bus_message_skip(message, "v"), "skipping an option");
-        }
-        check(sd_bus_message_exit_container(message), "reading an option");
-    }
-    check(sd_bus_message_exit_container(message), "reading the options");
-    check(sd_bus_message_exit_container(message), "reading the options");
-    return options;
-}
-
-// The options of every call of method on the mock's block device, in call
-// order, from the mock's own record of calls.
-std::vector<Options> callsOf(const std::string& blockName, const char* method)
-{
-    const MessagePtr reply = callOnSystemBus(
-        "org.freedesktop.UDisks2", "/org/freedesktop/UDisks2/block_devices/" + blockName,
-        "org.freedesktop.DBus.Mock", "GetMethodCalls",
-        [method](sd_bus_message* request) { return sd_bus_message_append(request, "s", method); });
-    if (!reply)
-        throw std::runtime_error(std::string("the mock has no record of ") + method + " on " + blockName);
-    std::vector<Options> calls;
-    check(sd_bus_message_enter_container(reply.get(), 'a', "(tav)"), "reading the calls");
-    while (sd_bus_message_enter_container(reply.get(), 'r', "tav") > 0) {
-        std::uint64_t timestamp = 0;
-        check(sd_bus_message_read(reply.get(), "t", &timestamp), "reading a call");
-        check(sd_bus_message_enter_container(reply.get(), 'a', "v"), "reading a call");
-        calls.push_back(readBooleanOptions(reply.get()));
-        check(sd_bus_message_exit_container(reply.get()), "reading a call");
-        check(sd_bus_message_exit_container(reply.get()), "reading a call");
-    }
-    return calls;
-}
-
-const Options noInteraction{{"auth.no_user_interaction", true}};
+// "/media/user/数据 光盘", spelt out in UTF-8 so that the source's own
+// encoding cannot matter.
+const std::string labelMount = "/media/user/\xe6\x95\xb0\xe6\x8d\xae \xe5\x85\x89\xe7\x9b\x98";
 
 TEST(Udisks2PathElement, EscapesEveryByteOutsideAsciiLettersAndDigits)
 {
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {"sr0", "sr0"},
-        {"AZaz09", "AZaz09"},
-        {"dm-0", "dm_2d0"},
-        {"sr_0", "sr_5f0"},
-        {"a b/c.d", "a_20b_2fc_2ed"},
-        {"\xe5\x85\x89", "_e5_85_89"}, // 光: each byte of it, unsigned, lowercase
-        {std::string(1, '\0') + "\x7f\xff", "_00_7f_ff"},
-        {"", ""},
-    };
-    for (const auto& [name, element] : cases)
-        EXPECT_EQ(udisks2PathElement(name), element) << "for " << name;
+    EXPECT_EQ(udisks2PathElement("AZaz09"), "AZaz09");
+    EXPECT_EQ(udisks2PathElement("sr_0 a/b"), "sr_5f0_20a_2fb");
+    // 光 and a NUL: each byte, unsigned, in lowercase hex.
+    EXPECT_EQ(udisks2PathElement(std::string("\xe5\x85\x89\0", 4)), "_e5_85_89_00");
 }
 
 TEST(Udisks2Connect, FindsTheServiceOnlyOnABusWhereItRuns)
 {
-    EXPECT_TRUE(Udisks2::connect().has_value());
-
-    const std::filesystem::path marker = environment("TRAYVO_TEST_ACTIVATION_MARKER");
-    {
-        const SystemBusAddress idle(environment("TRAYVO_TEST_IDLE_BUS"));
-        EXPECT_FALSE(Udisks2::connect().has_value());
-        EXPECT_FALSE(std::filesystem::exists(marker)) << "connect() started the service by activation";
-
-        // Without this, a missing marker would prove nothing: starting the
-        // stand-in leaves it, though the stand-in never takes the name.
-        activateUdisks2();
-        EXPECT_TRUE(std::filesystem::exists(marker)) << "the idle bus cannot show activation";
-    }
-    {
-        const SystemBusAddress none(environment("TRAYVO_TEST_NO_BUS"));
-        EXPECT_FALSE(Udisks2::connect().has_value());
-    }
+    EXPECT_NE(Udisks2::connect(), nullptr);
+    EXPECT_EQ(connectThrough(environment("TRAYVO_TEST_NO_BUS")), nullptr);
+    // The runner shows afterwards that activation would leave the marker.
+    EXPECT_EQ(connectThrough(environment("TRAYVO_TEST_IDLE_BUS")), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(environment("TRAYVO_TEST_ACTIVATION_MARKER")))
+        << "connect() started the service by activation";
 }
 
+// The mock refuses, as UDisks2 does, to unmount what is not mounted and to
+// mount what is; it also refuses every call that would ask for a password.
 TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
 {
-    std::optional<Udisks2> udisks = Udisks2::connect();
-    ASSERT_TRUE(udisks.has_value());
+    const std::unique_ptr<MountService> udisks = Udisks2::connect();
+    ASSERT_NE(udisks, nullptr);
 
     // Mounted in two places: one Unmount covers both.
     EXPECT_TRUE(udisks->unmountFilesystems("sr0"));
-    EXPECT_EQ(callsOf("sr0", "Unmount"), std::vector<Options>{noInteraction});
     EXPECT_TRUE(udisks->unmountFilesystems("sr0"));
-    EXPECT_EQ(callsOf("sr0", "Unmount").size(), 1U) << "unmounted what was no longer mounted";
-
     EXPECT_TRUE(udisks->unmountFilesystems("sr1"));
-    EXPECT_TRUE(callsOf("sr1", "Unmount").empty());
 
     // No filesystem at all (an audio CD), or a device UDisks2 does not know:
     // nothing of it can be mounted.
@@ -203,69 +72,28 @@ TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
     EXPECT_TRUE(udisks->unmountFilesystems("sr9"));
 
     EXPECT_FALSE(udisks->unmountFilesystems("sr2")) << "a busy filesystem passed for unmounted";
-    EXPECT_EQ(callsOf("sr2", "Unmount"), std::vector<Options>{noInteraction});
 }
 
 TEST(Udisks2Mount, GivesTheMountPathExactlyAsUdisks2ChoseIt)
 {
-    std::optional<Udisks2> udisks = Udisks2::connect();
-    ASSERT_TRUE(udisks.has_value());
+    const std::unique_ptr<MountService> udisks = Udisks2::connect();
+    ASSERT_NE(udisks, nullptr);
 
-    // "/media/user/数据 光盘", spelt out in UTF-8 so that the source's own
-    // encoding cannot matter.
-    const std::string labelMount = "/media/user/\xe6\x95\xb0\xe6\x8d\xae \xe5\x85\x89\xe7\x9b\x98";
     EXPECT_EQ(udisks->mount("sr4"), labelMount);
-    EXPECT_EQ(callsOf("sr4", "Mount"), std::vector<Options>{noInteraction});
-
     EXPECT_EQ(udisks->mount("sr5"), "/media/user/OLD DISC");
-    EXPECT_TRUE(callsOf("sr5", "Mount").empty()) << "mounted again what was mounted already";
-
     EXPECT_EQ(udisks->mount("sr6"), std::nullopt);
-    EXPECT_EQ(callsOf("sr6", "Mount").size(), 1U);
     EXPECT_EQ(udisks->mount("sr3"), std::nullopt);
     EXPECT_EQ(udisks->mount("sr9"), std::nullopt);
 }
 
-// The program's own commands, through the real operations, with drives whose
-// nodes are plain files: the tray ioctls fail on them, which shows how far a
-// command got.
-TEST(Udisks2InThePrograms, FolderAndTrayCommandsGoThroughUdisks2)
+// The tray devices as the program makes them, over UDisks2. No node is in the
+// kernel's mount table: these are not even there.
+TEST(Udisks2InThePrograms, TheFolderAndTrayCommandsGoThroughUdisks2)
 {
-    std::string scratch = ::testing::TempDir() + "trayvo-udisks-XXXXXX";
-    ASSERT_NE(::mkdtemp(scratch.data()), nullptr);
-    const std::filesystem::path root = scratch;
-    std::filesystem::create_directories(root / "dev");
-    for (const char* name : {"sr7", "sr8", "sr10"}) {
-        std::filesystem::create_directories(root / "sys" / name / "device");
-        std::ofstream(root / "sys" / name / "device" / "type") << "5\n";
-        std::ofstream(root / "dev" / name) << "";
-    }
-    const std::filesystem::path opener = root / "opener";
-    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.arg\"\n";
-    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
-    LinuxOsOperations os({.sysBlockDir = root / "sys", .devDir = root / "dev", .opener = opener.string()});
-    const std::u16string dev = fromUtf8((root / "dev").string());
-
-    // Not mounted: mounted through UDisks2, and its path is what opens.
-    ASSERT_TRUE(os.startProcess(u"explorer.exe " + dev + u"/sr7", ShowState::MinimizedActivated));
-    const std::filesystem::path received = opener.string() + ".arg";
-    for (int i = 0; i < 500 && !std::filesystem::exists(received); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::ifstream in(received);
-    const std::string path((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(path, "/media/user/\xe6\x95\xb0\xe6\x8d\xae \xe5\x85\x89\xe7\x9b\x98");
-
-    // Busy: the door stays shut, the eject is never tried.
-    EXPECT_EQ(os.sendMciString(u"open " + dev + u"/sr8 type cdaudio alias busy"), mci::Success);
-    EXPECT_EQ(os.sendMciString(u"set busy door open wait"), mci::DeviceLocked);
-    EXPECT_EQ(os.sendMciString(u"close busy"), mci::Success);
-    // Unmounted: on to the eject, which a plain file cannot do.
-    EXPECT_EQ(os.sendMciString(u"open " + dev + u"/sr10 type cdaudio alias free"), mci::Success);
-    EXPECT_EQ(os.sendMciString(u"set free door open wait"), mci::Hardware);
-    EXPECT_EQ(os.sendMciString(u"close free"), mci::Success);
-    EXPECT_EQ(callsOf("sr10", "Unmount").size(), 1U);
-
-    std::filesystem::remove_all(root);
+    LinuxTrayDevices devices({}, &Udisks2::connect);
+    EXPECT_EQ(devices.discFolder("/nonexistent/sr7"), labelMount);
+    EXPECT_FALSE(devices.unmountFilesystems("/nonexistent/sr8")) << "a busy disc passed for unmounted";
+    EXPECT_TRUE(devices.unmountFilesystems("/nonexistent/sr10"));
 }
 
 } // namespace

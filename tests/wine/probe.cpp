@@ -11,7 +11,7 @@
 //   probe version FILE                    the file's version resource
 //   probe system                          the code page and drive D:
 
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

@@ -1,0 +1,43 @@
+// Program start on Linux: the kernel's drives, Qt's windows.
+
+#include "drives/ctlCdrom.h"
+#include "platform/linux/os_operations_linux.h"
+#include "platform/qt/runtime_qt.h"
+#include "ui/app_identity.h"
+#include "ui/main/frmMain.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Without a display Qt would abort with a message about platform plugins
+// that tells a user nothing about what to do.
+bool displayAvailable()
+{
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "trayvo2010: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Start it from a desktop session, or under a virtual X server:\n"
+                     "    xvfb-run -a %s\n",
+                     argv[0]);
+        return EXIT_FAILURE;
+    }
+    QApplication application(argc, argv);
+    using namespace trayvo;
+    QtWindowRuntime runtime(appIdentity);
+    LinuxOsOperations os;
+    ctlCdrom drives(os);
+    frmMain mainWindow(runtime, drives, os);
+    mainWindow.Show();
+    return QApplication::exec();
+}

@@ -1,0 +1,102 @@
+#include "platform/linux/mountinfo_linux.h"
+
+#include <charconv>
+#include <optional>
+
+namespace trayvo {
+namespace {
+
+bool isOctal(char c)
+{
+    return c >= '0' && c <= '7';
+}
+
+std::vector<std::string_view> fieldsOf(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        const std::size_t end = std::min(line.find(' ', pos), line.size());
+        if (end > pos)
+            fields.push_back(line.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return fields;
+}
+
+std::optional<unsigned> number(std::string_view text)
+{
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// Fields: id, parent, major:minor, root, mount point, options, optional
+// fields ending with "-", then type, source and super options.
+std::optional<MountEntry> parseLine(std::string_view line)
+{
+    const std::vector<std::string_view> fields = fieldsOf(line);
+    if (fields.size() < 7)
+        return std::nullopt;
+    const std::size_t colon = fields[2].find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    const auto major = number(fields[2].substr(0, colon));
+    const auto minor = number(fields[2].substr(colon + 1));
+    std::size_t separator = 6;
+    while (separator < fields.size() && fields[separator] != "-")
+        ++separator;
+    if (!major || !minor || separator + 2 >= fields.size())
+        return std::nullopt;
+    return MountEntry{.major = *major,
+                      .minor = *minor,
+                      .root = decodeMountInfoField(fields[3]),
+                      .mountPoint = decodeMountInfoField(fields[4]),
+                      .source = decodeMountInfoField(fields[separator + 2])};
+}
+
+} // namespace
+
+std::string decodeMountInfoField(std::string_view field)
+{
+    std::string decoded;
+    decoded.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const bool escape = field[i] == '\\' && i + 3 < field.size() && field[i + 1] <= '3'
+                            && isOctal(field[i + 1]) && isOctal(field[i + 2]) && isOctal(field[i + 3]);
+        if (escape) {
+            decoded.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8
+                                                + (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            decoded.push_back(field[i]);
+        }
+    }
+    return decoded;
+}
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> mounts;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        if (auto entry = parseLine(text.substr(pos, end - pos)))
+            mounts.push_back(std::move(*entry));
+        pos = end + 1;
+    }
+    return mounts;
+}
+
+std::vector<std::string> mountPointsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor)
+{
+    std::vector<std::string> points;
+    for (const MountEntry& mount : mounts)
+        if (mount.major == major && mount.minor == minor && mount.root == "/")
+            points.push_back(mount.mountPoint);
+    return points;
+}
+
+} // namespace trayvo

@@ -1,0 +1,27 @@
+// Program start on Windows: kernel32's drives, Win32 windows.
+
+#include "drives/ctlCdrom.h"
+#include "platform/win32/os_operations_win32.h"
+#include "platform/win32/runtime_win32.h"
+#include "ui/app_identity.h"
+#include "ui/main/frmMain.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    // Probing an empty drive must never bring up the system's "no disk"
+    // dialog box; the probe's failure is the answer.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS);
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    using namespace trayvo;
+    Win32WindowRuntime runtime(instance, appIdentity);
+    Win32OsOperations os;
+    ctlCdrom drives(os);
+    frmMain mainWindow(runtime, drives, os);
+    mainWindow.Show();
+    return runtime.run();
+}

@@ -1,0 +1,64 @@
+#include "platform/win32/os_operations_win32.h"
+
+#include "platform/win32/ansi_win32.h"
+#include "platform/win32/win32_handles.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <shellapi.h>
+
+namespace trayvo {
+
+std::vector<DriveRoot> Win32OsOperations::candidateRoots() const
+{
+    std::vector<DriveRoot> roots;
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
+        roots.push_back(DriveRoot{letter, u':', u'\\'});
+    return roots;
+}
+
+DriveType Win32OsOperations::getDriveType(const DriveRoot& root) const
+{
+    return static_cast<DriveType>(::GetDriveTypeA(toAnsi(root).c_str()));
+}
+
+// A failing call leaves the outputs as they were, hence the zeros first: a
+// drive without a readable disc reads as no clusters at all.
+DiskFreeSpace Win32OsOperations::getDiskFreeSpace(const DriveRoot& root) const
+{
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD totalClusters = 0;
+    ::GetDiskFreeSpaceA(toAnsi(root).c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+    return {sectorsPerCluster, bytesPerSector, freeClusters, totalClusters};
+}
+
+std::uint32_t Win32OsOperations::sendMciString(const std::u16string& command)
+{
+    char returned[128] = {};
+    return ::mciSendStringA(toAnsi(command).c_str(), returned, 0, nullptr);
+}
+
+bool Win32OsOperations::startProcess(const std::u16string& commandLine, ShowState showState)
+{
+    std::string line = toAnsi(commandLine); // CreateProcessA may write into it
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    const UniqueHandle processHandle(process.hProcess);
+    const UniqueHandle threadHandle(process.hThread);
+    return true;
+}
+
+void Win32OsOperations::shellExecute(WindowHandle owner, const std::u16string& url)
+{
+    ::ShellExecuteA(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
+                    static_cast<int>(ShowState::Maximized));
+}
+
+} // namespace trayvo

@@ -1,0 +1,223 @@
+"""The checks on the program's windows as its users meet them: the main
+window's texts, drawing and disc watch; its tray buttons seen arriving in
+Wine's MCI; its folder button starting Wine's explorer; and the About window
+with its link to the maker's site.
+"""
+
+import os
+import re
+import time
+from pathlib import Path
+
+from drawing import check_face, check_link_color, check_picture, check_texts_render, color_of, controls_by_id, share
+from wine_session import MAIN_CLASS, MAIN_TITLE, SPAWN_LIMIT_S, WINDOW_LIMIT_MS
+
+# What the user must read, written out here rather than taken from the
+# program's sources, so that a changed text shows.
+ABOUT_TITLE = "关于 Trayvo"
+DISC_PRESENT = "光驱设备有可用光盘。"
+NO_DISC = "光驱设备中没有光盘。"
+IDEOGRAPHIC_SPACES = "\u3000\u3000"
+MAKER_SITE = "https://quenbrook.example/"
+WS_MINIMIZEBOX = 0x00020000
+WS_SYSMENU = 0x00080000
+
+# Control IDs: 1000 plus the control's row in its window's layout.
+MAIN = {
+    "Label1": 1000, "numofCDROM": 1001, "Frame1": 1002, "Label3": 1003, "Combox": 1004,
+    "Label4": 1005, "CDROMstatus": 1006, "Command1": 1007, "Command2": 1008, "Command3": 1009,
+    "Image1": 1011, "Label6": 1012, "Label7": 1013,
+}
+ABOUT = {"Command1": 1000, "Label1": 1001, "Label2": 1002, "Label3": 1003, "Label4": 1004, "Image1": 1005}
+
+
+def main_window_texts(checks, window):
+    controls = controls_by_id(window)
+    text = lambda name: controls[MAIN[name]]["text"]
+    checks.equal(window["title"], MAIN_TITLE, "the main window's title")
+    checks.that(window["style"] & WS_MINIMIZEBOX, "the main window can be minimized")
+    checks.equal(text("Label1"), "检测到可用的光驱设备：", "the drive count's caption")
+    checks.equal(text("numofCDROM"), "1个", "one drive is counted")
+    combo = controls[MAIN["Combox"]]
+    checks.equal(combo.get("items"), ["D:\\"], "the drive list holds D:\\ alone")
+    checks.equal(combo.get("selected"), 0, "D:\\ is chosen")
+    checks.equal(text("Label4"), "状态：", "the status caption")
+    checks.equal(text("CDROMstatus"), DISC_PRESENT, "the status tells of the disc")
+    for name, caption in (("Command1", "弹出仓门"), ("Command2", "关闭仓门"), ("Command3", "打开目录")):
+        checks.equal(text(name), caption, f"button {name} reads {caption}")
+        checks.that(controls[MAIN[name]]["enabled"], f"button {name} is enabled")
+    checks.equal(text("Label6"), "Velmoor个人工作室 o(∩_∩)o", "the maker's signature")
+    checks.equal(text("Label7"), "关于", "the About link")
+    check_texts_render(checks, window, "main window")
+
+
+def main_window_drawing(checks, wine, window, artifacts):
+    controls = controls_by_id(window)
+    screen = wine.screen()
+    shot = Path(artifacts) / "wine-main-window.png"
+    wine.keep_screenshot(window["rect"], shot)
+    check_face(checks, screen, window, MAIN, "main window")
+    face = color_of(window["face"])
+    frame = controls[MAIN["Frame1"]]["rect"]
+    inside = [c["rect"] for c in window["controls"] if c["id"] != MAIN["Frame1"]]
+    interior = list(screen.region(frame, inset=10, leave_out=inside))
+    checks.that(share(interior, lambda p: p == face) > 0.95, "the frame's inside shows the form's face",
+                f"{share(interior, lambda p: p == face):.0%} of it is the face colour")
+    checks.that(share(interior, lambda p: max(p) < 64) < 0.01, "nothing in the frame is drawn black")
+    check_picture(checks, screen, window, MAIN["Image1"], "main window")
+    check_link_color(checks, screen, controls[MAIN["Label7"]]["rect"], "the About link", underlined=True)
+
+
+def disc_watch(checks, wine):
+    """Once a second the program asks whether D: is readable."""
+    away = wine.disc.with_name("disc.away")
+    checks.equal(wine.wait_text(MAIN_TITLE, MAIN["CDROMstatus"], DISC_PRESENT)["text"], DISC_PRESENT,
+                 "before the disc goes, the status tells of it")
+    wine.disc.rename(away)
+    try:
+        gone = wine.wait_text(MAIN_TITLE, MAIN["CDROMstatus"], NO_DISC)
+        checks.that(gone["reached"], "with the disc's folder away, the status says there is no disc",
+                    f"still {gone['text']!r} after {gone['ms']} ms")
+        print(f"        (seen after {gone['ms']} ms)")
+    finally:
+        away.rename(wine.disc)
+    back = wine.wait_text(MAIN_TITLE, MAIN["CDROMstatus"], DISC_PRESENT)
+    checks.that(back["reached"], "with the folder back, the status tells of the disc again",
+                f"still {back['text']!r} after {back['ms']} ms")
+    print(f"        (seen after {back['ms']} ms)")
+
+
+def check_main_window(checks, wine, args):
+    window = wine.start_program()
+    main_window_texts(checks, window)
+    main_window_drawing(checks, wine, window, args.artifacts)
+    disc_watch(checks, wine)
+
+
+MCI_CALL = re.compile(r'trace:mci:mciSendStringW \(L"((?:[^"\\]|\\.)*)"')
+
+
+def mci_strings(log):
+    text = log.read_text(encoding="utf-8", errors="replace") if log.exists() else ""
+    return [re.sub(r"\\(.)", r"\1", found) for found in MCI_CALL.findall(text)]
+
+
+def wait_for_mci(log, count):
+    deadline = time.monotonic() + SPAWN_LIMIT_S
+    while time.monotonic() < deadline:
+        strings = mci_strings(log)
+        if len(strings) >= count:
+            return strings
+        time.sleep(0.1)
+    return mci_strings(log)
+
+
+def check_tray(checks, wine, _args):
+    log = wine.run / "mci.log"
+    wine.start_program(debug_channels="+mci", log_name=log.name)
+    checks.equal(mci_strings(log), [], "nothing is sent to MCI before a button is clicked")
+    wine.click(MAIN_TITLE, MAIN["Command1"])
+    opened = wait_for_mci(log, 3)
+    checks.equal(opened, ["open D:\\ type CDAudio alias nowCD wait", "set nowCD door open wait", "close nowCD"],
+                 "弹出仓门 sends open, door open and close for D:")
+    wine.click(MAIN_TITLE, MAIN["Command2"])
+    closed = wait_for_mci(log, 6)[3:]
+    checks.equal(closed, ["open D:\\ type CDAudio alias nowCD wait", "set nowCD door closed wait", "close nowCD"],
+                 "关闭仓门 sends open, door closed and close for D:")
+    controls = controls_by_id(wine.window(MAIN_TITLE))
+    checks.that(all(controls[MAIN[name]]["enabled"] for name in ("Command1", "Command2", "Command3")),
+                "the buttons are enabled after the tray commands")
+    checks.equal(wine.wait_text(MAIN_TITLE, MAIN["CDROMstatus"], DISC_PRESENT)["text"], DISC_PRESENT,
+                 "the disc watch goes on after them")
+
+
+def explorer_windows(wine):
+    return [w for w in wine.probe("windows")["windows"]
+            if w["class"] == "ExplorerWClass" and w["visible"]]
+
+
+def explorer_processes():
+    """Wine's processes show their Windows command line; only this run's
+    prefix counts."""
+    prefix = os.environ["WINEPREFIX"].encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes().replace(b"\0", b" ").strip()
+            environment = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if b"WINEPREFIX=" + prefix in environment and re.search(rb"explorer\.exe\s+D:\\$", command, re.I):
+            found.append(command.decode("utf-8", "replace"))
+    return found
+
+
+def check_folder(checks, wine, _args):
+    wine.start_program()
+    checks.equal(explorer_windows(wine), [], "no folder window is open before the click")
+    checks.equal(explorer_processes(), [], "no explorer runs for D:\\ before the click")
+    wine.click(MAIN_TITLE, MAIN["Command3"])
+    deadline = time.monotonic() + SPAWN_LIMIT_S
+    windows = []
+    while time.monotonic() < deadline and not windows:
+        windows = explorer_windows(wine)
+        time.sleep(0.2)
+    checks.that(any(w["process"].lower() == "explorer.exe" and w["title"].strip().endswith("(D:)")
+                    for w in windows), "打开目录 opens Wine's explorer on D:", f"windows: {windows}")
+    checks.that(explorer_processes(), "the explorer was started as explorer.exe D:\\")
+    checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input after starting it")
+
+
+ABOUT_TEXTS = {
+    "Label1": "Trayvo2010",
+    "Label2": "内部版本号:V3",
+    "Label3": IDEOGRAPHIC_SPACES + "感谢您使用Trayvo。\r\n" + IDEOGRAPHIC_SPACES
+              + "软件为免费软件，如果您觉得好用，请推荐给您的朋友们。",
+    "Label4": IDEOGRAPHIC_SPACES + "同时欢迎您访问《Quenbrook》",
+    "Command1": "关闭",
+}
+
+
+def site_link(checks, wine):
+    """The About window's link starts the browser, which the stub stands in for."""
+    browser_log = Path(os.environ["TRAYVO_BROWSER_LOG"])
+    wine.click(ABOUT_TITLE, ABOUT["Label4"])
+    deadline = time.monotonic() + SPAWN_LIMIT_S
+    while time.monotonic() < deadline and not browser_log.exists():
+        time.sleep(0.2)
+    time.sleep(0.5)  # lets a browser started twice show it
+    opened = browser_log.read_text().splitlines() if browser_log.exists() else []
+    checks.equal(opened, [MAKER_SITE], "the site link opens the maker's site in the browser, once")
+
+
+def check_about(checks, wine, args):
+    wine.start_program()
+    wine.click(MAIN_TITLE, MAIN["Label7"])
+    about = wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)
+    if not checks.that(about.get("found"), "关于 opens the About window"):
+        return
+    checks.equal(about["title"], ABOUT_TITLE, "the About window's title")
+    checks.that(not about["style"] & WS_MINIMIZEBOX and about["style"] & WS_SYSMENU,
+                "the About window can be closed but not minimized away from its waiting owner")
+    controls = controls_by_id(about)
+    for name, expected in ABOUT_TEXTS.items():
+        checks.equal(controls[ABOUT[name]]["text"], expected, f"About: {name} reads as written")
+    check_texts_render(checks, about, "About window")
+    checks.that(not wine.window(MAIN_TITLE)["enabled"], "the main window waits while About is open")
+
+    screen = wine.screen()
+    shot = Path(args.artifacts) / "wine-about-window.png"
+    wine.keep_screenshot(about["rect"], shot)
+    check_face(checks, screen, about, ABOUT, "About window")
+    check_picture(checks, screen, about, ABOUT["Image1"], "About window")
+    check_link_color(checks, screen, controls[ABOUT["Label4"]]["rect"], "the site link", underlined=False)
+
+    site_link(checks, wine)
+
+    wine.click(ABOUT_TITLE, ABOUT["Command1"])
+    checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
+                "关闭 closes the About window")
+    checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
+
