@@ -65,14 +65,14 @@ TEST_F(StubOpener, EveryArgumentArrivesUnchangedWithNoShellBetween)
 
 // Mounts every disc under the user's media folder.
 struct MountingService final : MountService {
-    bool unmountFilesystems(const std::string&) override { return true; }
+    UnmountOutcome unmountFilesystems(const std::string&) override { return UnmountOutcome::Unmounted; }
     std::optional<std::string> mount(const std::string& blockName) override { return "/media/张三/" + blockName; }
 };
 
 TEST_F(StubOpener, TheSiteAndTheDiscsFolderOpenThroughTheOpener)
 {
     LinuxOsOperations os({.mountInfo = dir_ / "no-mounts", .opener = stub_.string()},
-                         [] { return std::make_unique<MountingService>(); });
+                         std::make_unique<MountingService>());
     os.shellExecute(0, u"https://quenbrook.example/");
     EXPECT_EQ(receivedArguments(), std::vector<std::string>{"https://quenbrook.example/"});
     fs::remove(stub_.string() + ".args");
