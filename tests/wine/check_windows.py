@@ -6,8 +6,8 @@ the virtual X server, and what the program starts seen where it arrives.
 Runs one group of checks inside wine_prefix.sh (see wine_session.py for what
 it provides). The groups are in system_checks.py and window_checks.py.
 
-usage: check_windows.py --program EXE --probe EXE --objdump OBJDUMP
-                        --artifacts DIR GROUP
+usage: check_windows.py --program EXE --probe EXE --planted-explorer EXE
+                        --objdump OBJDUMP --artifacts DIR GROUP
 """
 import argparse
 import subprocess
@@ -32,6 +32,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--planted-explorer", required=True)
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("group", choices=GROUPS)

@@ -1,11 +1,13 @@
 """The checks on the program's windows as its users meet them: the main
 window's texts, drawing and disc watch; its tray buttons seen arriving in
-Wine's MCI; its folder button starting Wine's explorer; and the About window
+Wine's MCI; its folder button starting Wine's explorer, never one planted
+beside the program; and the About window
 with its link to the maker's site.
 """
 
 import os
 import re
+import shutil
 import time
 from pathlib import Path
 
@@ -154,8 +156,15 @@ def explorer_processes():
     return found
 
 
-def check_folder(checks, wine, _args):
-    wine.start_program()
+def check_folder(checks, wine, args):
+    """The program runs from a folder, also the current one, where someone has
+    left an explorer.exe of their own: 打开目录 must start the system's."""
+    downloads = wine.run / "Downloads"
+    downloads.mkdir()
+    planted = downloads / "explorer.exe"
+    shutil.copy(args.planted_explorer, planted)
+    planted_ran = downloads / "planted-explorer-ran.txt"
+    wine.start_program(folder=downloads)
     checks.equal(explorer_windows(wine), [], "no folder window is open before the click")
     checks.equal(explorer_processes(), [], "no explorer runs for D:\\ before the click")
     wine.click(MAIN_TITLE, MAIN["Command3"])
@@ -167,7 +176,12 @@ def check_folder(checks, wine, _args):
     checks.that(any(w["process"].lower() == "explorer.exe" and w["title"].strip().endswith("(D:)")
                     for w in windows), "打开目录 opens Wine's explorer on D:", f"windows: {windows}")
     checks.that(explorer_processes(), "the explorer was started as explorer.exe D:\\")
+    checks.that(not planted_ran.exists(), "the explorer.exe planted beside the program never runs",
+                f"it ran as {planted_ran.read_text(encoding='utf-16-le') if planted_ran.exists() else ''}")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input after starting it")
+    # Without this, the planted one's silence above would prove nothing.
+    wine.wine(planted, "D:\\")
+    checks.that(planted_ran.exists(), "the planted explorer.exe leaves its record when it does run")
 
 
 ABOUT_TEXTS = {
