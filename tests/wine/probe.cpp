@@ -7,6 +7,7 @@
 //   probe wait-gone CLASS TITLE MS        whether the window went within MS
 //   probe wait-text CLASS TITLE ID TEXT MS  whether control ID came to read TEXT
 //   probe click CLASS TITLE ID            a click on a button or a notifying label
+//   probe close CLASS TITLE               asks the window to close, as its title bar's X
 //   probe windows                         every top-level window and its process
 //   probe version FILE                    the file's version resource
 //   probe system                          the code page and drive D:
@@ -294,6 +295,15 @@ int click(const wchar_t* windowClass, const wchar_t* title, int id)
     return 0;
 }
 
+int close(const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    if (window)
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    print("{\"closed\":" + boolean(window) + "}");
+    return window ? 0 : 1;
+}
+
 std::wstring processName(DWORD processId)
 {
     const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -378,7 +388,7 @@ int showSystem()
 
 int usage()
 {
-    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|windows|version|system ...\"}");
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|close|windows|version|system ...\"}");
     return 2;
 }
 
@@ -400,6 +410,8 @@ int wmain(int argc, wchar_t** argv)
         return waitText(argv[2], argv[3], std::stoi(args[3]), argv[5], milliseconds(argv[6]));
     if (is(L"click", 3))
         return click(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"close", 2))
+        return close(argv[2], argv[3]);
     if (is(L"windows", 0))
         return listWindows();
     if (is(L"version", 1))

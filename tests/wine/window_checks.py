@@ -206,8 +206,42 @@ def site_link(checks, wine):
     checks.equal(opened, [MAKER_SITE], "the site link opens the maker's site in the browser, once")
 
 
+LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\S+ Loaded L"[^"]*\\Trayvo2010\.exe"', re.M)
+
+
+def destroyed_windows(log):
+    """The program's DestroyWindow calls, from Wine's relay trace: each
+    window handle with whether the call found the window. The program's one
+    thread is the one that loaded it; other programs of the run trace too."""
+    text = log.read_text(errors="replace")
+    loaded = LOADED.search(text)
+    if not loaded:
+        return []
+    thread = loaded.group(1)
+    calls = re.findall(rf"^{thread}:Call user32\.DestroyWindow\(([0-9a-f]+)\)", text, re.M)
+    results = re.findall(rf"^{thread}:Ret  user32\.DestroyWindow\(\) retval=([0-9a-f]+)", text, re.M)
+    return [(window, int(result, 16) != 0) for window, result in zip(calls, results)]
+
+
+def check_windows_destroyed_once(checks, wine, log):
+    """Closed, the main window ends the program. Neither it nor the About
+    window leaves a handle of theirs to be destroyed a second time: a dead
+    handle's number may by then name another window."""
+    wine.probe("close", MAIN_CLASS, MAIN_TITLE)
+    program = wine.processes[-1]
+    program.wait(timeout=SPAWN_LIMIT_S)
+    checks.equal(program.returncode, 0, "closing the main window ends the program")
+    destroyed = destroyed_windows(log)
+    # The About window and its tooltip, the main window and its tooltip.
+    checks.that(len(destroyed) >= 4, "the trace shows the program destroying its windows", f"{destroyed}")
+    checks.equal([window for window, found in destroyed if not found], [],
+                 "every window the program destroys is still there: none is destroyed twice")
+
+
 def check_about(checks, wine, args):
-    wine.start_program()
+    log = wine.run / "about.log"
+    wine.trace_only("user32.DestroyWindow")
+    wine.start_program(debug_channels="+relay,+loaddll", log_name=log.name)
     wine.click(MAIN_TITLE, MAIN["Label7"])
     about = wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)
     if not checks.that(about.get("found"), "关于 opens the About window"):
@@ -234,4 +268,4 @@ def check_about(checks, wine, args):
     checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
                 "关闭 closes the About window")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
-
+    check_windows_destroyed_once(checks, wine, log)

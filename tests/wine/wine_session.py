@@ -72,6 +72,14 @@ class Wine:
             raise Failed(f"the main window did not appear; see {self.run / log_name}")
         return window
 
+    def trace_only(self, *functions):
+        """Has Wine's relay trace (the +relay channel) show only these calls,
+        in every program of the run started afterwards."""
+        # reg speaks the system's code page, and has nothing to say here.
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                        "/d", ";".join(functions), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=PROBE_LIMIT_S, check=True)
+
     def window(self, title):
         return self.probe("window", MAIN_CLASS, title)
 
