@@ -15,7 +15,7 @@ import sys
 
 from system_checks import check_exe_file, check_system
 from tally import Checks, Failed
-from window_checks import check_about, check_folder, check_main_window, check_tray
+from window_checks import check_about, check_folder, check_main_window, check_message, check_tray
 from wine_session import Wine
 
 GROUPS = {
@@ -24,6 +24,7 @@ GROUPS = {
     "main_window": check_main_window,
     "tray": check_tray,
     "folder": check_folder,
+    "message": check_message,
     "about": check_about,
 }
 

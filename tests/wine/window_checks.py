@@ -1,13 +1,14 @@
 """The checks on the program's windows as its users meet them: the main
 window's texts, drawing and disc watch; its tray buttons seen arriving in
 Wine's MCI; its folder button starting Wine's explorer, never one planted
-beside the program; and the About window
-with its link to the maker's site.
+beside the program; an error's message while another program is in front;
+and the About window with its link to the maker's site.
 """
 
 import os
 import re
 import shutil
+import subprocess
 import time
 from pathlib import Path
 
@@ -182,6 +183,40 @@ def check_folder(checks, wine, args):
     # Without this, the planted one's silence above would prove nothing.
     wine.wine(planted, "D:\\")
     checks.that(planted_ran.exists(), "the planted explorer.exe leaves its record when it does run")
+
+
+MESSAGE_BOX_CLASS = "#32770"
+IDOK = 1
+FOLDER_NOT_OPENED = "无法打开光驱设备 D:\\ 的目录。"
+
+
+def check_message(checks, wine, _args):
+    """An error while another program is in front: its message belongs to the
+    main window, which takes no clicks until the message is answered."""
+    # Without the system's explorer, 打开目录 cannot start it.
+    explorer = Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "explorer.exe"
+    explorer.rename(explorer.with_name("explorer.exe.away"))
+    wine.start_program()
+    wine.processes.append(subprocess.Popen(["wine", "notepad"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + SPAWN_LIMIT_S
+    while time.monotonic() < deadline and wine.probe("windows")["foreground"] != "Notepad":
+        time.sleep(0.2)
+    if not checks.equal(wine.probe("windows")["foreground"], "Notepad", "another program is in front"):
+        return
+    # Told of the click without one, which would bring the program to the front.
+    wine.probe("notify", MAIN_CLASS, MAIN_TITLE, MAIN["Command3"])
+    box = wine.probe("wait-window", MESSAGE_BOX_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)
+    if not checks.that(box.get("found"), "the error is shown in a message box"):
+        return
+    checks.that(any(control["text"] == FOLDER_NOT_OPENED for control in box["controls"]),
+                "it says the folder could not be opened", f"{[c['text'] for c in box['controls']]}")
+    checks.equal(box["owner"], {"class": MAIN_CLASS, "title": MAIN_TITLE}, "the main window owns the message")
+    checks.that(not wine.window(MAIN_TITLE)["enabled"], "the main window takes no clicks while the message waits")
+    wine.probe("click", MESSAGE_BOX_CLASS, MAIN_TITLE, IDOK)
+    checks.that(wine.probe("wait-gone", MESSAGE_BOX_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)["gone"],
+                "OK closes the message")
+    checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
 
 
 ABOUT_TEXTS = {
