@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace trayvo {
@@ -64,7 +65,7 @@ class Conversation {
 public:
     enum class Start { Connected, NoService, NoAnswer };
 
-    explicit Conversation(std::chrono::milliseconds deadline) : deadline_(Clock::now() + deadline) {}
+    explicit Conversation(std::chrono::milliseconds timeLimit) : deadline_(Clock::now() + timeLimit) {}
 
     // Connects to the system bus and learns which connection owns UDisks2's
     // name. Asking who owns a name, unlike calling it, never starts it.
@@ -131,8 +132,8 @@ private:
     {
         MessagePtr reply;
         sd_bus_slot* raw = nullptr;
-        if (!request || remainingUsec() == 0
-            || sd_bus_call_async(bus(), &raw, request.get(), keepReply, &reply, remainingUsec()) < 0)
+        const std::uint64_t timeout = remainingUsec();
+        if (!request || timeout == 0 || sd_bus_call_async(bus(), &raw, request.get(), keepReply, &reply, timeout) < 0)
             return {};
         const SlotPtr call(raw);
         while (!reply) {
@@ -219,15 +220,15 @@ std::string udisks2PathElement(std::string_view name)
     return element;
 }
 
-Udisks2::Udisks2(std::chrono::milliseconds deadline)
-    : deadline_(deadline)
+Udisks2::Udisks2(std::chrono::milliseconds timeLimit)
+    : timeLimit_(timeLimit)
 {
 }
 
 // One Unmount covers all of a filesystem's mount points.
 UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
 {
-    Conversation udisks(deadline_);
+    Conversation udisks(timeLimit_);
     switch (udisks.start()) {
     case Conversation::Start::NoService:
         return UnmountOutcome::NoService;
@@ -247,7 +248,7 @@ UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
 
 std::optional<std::string> Udisks2::mount(const std::string& blockName)
 {
-    Conversation udisks(deadline_);
+    Conversation udisks(timeLimit_);
     if (udisks.start() != Conversation::Start::Connected)
         return std::nullopt;
     const std::string path = blockPath(blockName);

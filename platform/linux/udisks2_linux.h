@@ -28,15 +28,15 @@ class Udisks2 final : public MountService {
 public:
     // All one operation may wait, connecting included: long enough for a
     // mount that has to spin a disc up first.
-    static constexpr std::chrono::seconds operationDeadline{10};
+    static constexpr std::chrono::seconds operationTimeLimit{10};
 
-    explicit Udisks2(std::chrono::milliseconds deadline = operationDeadline);
+    explicit Udisks2(std::chrono::milliseconds timeLimit = operationTimeLimit);
 
     UnmountOutcome unmountFilesystems(const std::string& blockName) override;
     std::optional<std::string> mount(const std::string& blockName) override;
 
 private:
-    std::chrono::milliseconds deadline_;
+    std::chrono::milliseconds timeLimit_;
 };
 
 } // namespace trayvo

@@ -8,9 +8,9 @@ owns the service's name; an idle one where the name is only activatable, by a
 stand-in that leaves a marker file when started; one whose daemon is stopped
 with SIGSTOP; and two sockets that are no bus at all, one taking connections
 and never answering, one hanging up on each. The test program finds the first
-as its system bus and the rest in TRAYVO_TEST_* variables. It exits with the test program's status. Every
-process started here is stopped at the end, and dies with this one should it
-be killed first.
+as its system bus and the rest in TRAYVO_TEST_* variables. It exits with the
+test program's status. Every process started here is stopped at the end, and
+dies with this one should it be killed first.
 
 Like UDisks2, the mock refuses to unmount what is not mounted and to mount
 what is; and it refuses every Unmount or Mount that would ask the user for a
@@ -92,6 +92,7 @@ UNEXPECTED = error('org.freedesktop.UDisks2.Error.Failed', 'not expected by the 
 def late(seconds, code):
     """Python for a mock method: code, run after a delay."""
     return f'time.sleep({seconds})\n{code}'
+
 
 # Checks at the start of every Unmount and Mount, as UDisks2 makes them.
 NO_PROMPT = ("if not args[0].get('auth.no_user_interaction', False):\n    "

@@ -37,9 +37,9 @@ auto onBus(const std::string& address, Act act)
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The deadline these tests give an operation, and what a busy machine may add
-// to it before the test calls the bound broken.
-constexpr std::chrono::milliseconds testDeadline = 2s;
+// The time these tests give an operation, and what a busy machine may add to
+// it before the test calls the bound broken.
+constexpr std::chrono::milliseconds testTimeLimit = 2s;
 constexpr std::chrono::milliseconds margin = 3s;
 
 // "/media/user/数据 光盘", spelt out in UTF-8 so that the source's own
@@ -83,7 +83,8 @@ TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
     EXPECT_EQ(udisks.unmountFilesystems("sr3"), UnmountOutcome::Unmounted);
     EXPECT_EQ(udisks.unmountFilesystems("sr9"), UnmountOutcome::Unmounted);
 
-    EXPECT_EQ(udisks.unmountFilesystems("sr2"), UnmountOutcome::NotUnmounted) << "a busy filesystem passed for unmounted";
+    EXPECT_EQ(udisks.unmountFilesystems("sr2"), UnmountOutcome::NotUnmounted)
+        << "a busy filesystem passed for unmounted";
 }
 
 TEST(Udisks2Mount, GivesTheMountPathExactlyAsUdisks2ChoseIt)
@@ -107,23 +108,23 @@ TEST(Udisks2InThePrograms, TheFolderAndTrayCommandsGoThroughUdisks2)
 }
 
 // What the README promises: no click waits longer for the bus and UDisks2.
-static_assert(Udisks2::operationDeadline == 10s);
+static_assert(Udisks2::operationTimeLimit == 10s);
 
 // Buses that took the connection and then said nothing, or hung up; a real
 // bus daemon stopped with SIGSTOP. None tells whether a disc is mounted.
-TEST(Udisks2Deadline, ABusThatDoesNotAnswerCostsOneDeadlineAndUnmountsNothing)
+TEST(Udisks2Deadline, ABusThatDoesNotAnswerCostsOneTimeLimitAndUnmountsNothing)
 {
-    Udisks2 udisks(testDeadline);
+    Udisks2 udisks(testTimeLimit);
     for (const char* bus : {"TRAYVO_TEST_SILENT_BUS", "TRAYVO_TEST_HANGUP_BUS", "TRAYVO_TEST_STOPPED_BUS"}) {
         const Clock::time_point start = Clock::now();
         EXPECT_EQ(onBus(environment(bus), [&] { return udisks.unmountFilesystems("sr1"); }),
                   UnmountOutcome::NotUnmounted)
             << bus;
-        EXPECT_LE(Clock::now() - start, testDeadline + margin) << bus;
+        EXPECT_LE(Clock::now() - start, testTimeLimit + margin) << bus;
     }
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(onBus(environment("TRAYVO_TEST_SILENT_BUS"), [&] { return udisks.mount("sr4"); }), std::nullopt);
-    EXPECT_LE(Clock::now() - start, testDeadline + margin);
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
 }
 
 // The mock answers sr12's two calls 1.2 s late each, each within the
@@ -131,15 +132,15 @@ TEST(Udisks2Deadline, ABusThatDoesNotAnswerCostsOneDeadlineAndUnmountsNothing)
 // 3 s. Being single-threaded, it is busy for a while after each.
 TEST(Udisks2Deadline, AServiceThatAnswersLateIsNoAnswerAndTheDeadlineCoversEveryCall)
 {
-    Udisks2 udisks(testDeadline);
+    Udisks2 udisks(testTimeLimit);
     Clock::time_point start = Clock::now();
     EXPECT_EQ(udisks.mount("sr12"), std::nullopt);
-    EXPECT_LE(Clock::now() - start, testDeadline + margin);
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
 
     start = Clock::now();
     EXPECT_EQ(udisks.unmountFilesystems("sr11"), UnmountOutcome::NotUnmounted)
         << "a mounted disc whose mount points came too late passed for unmounted";
-    EXPECT_LE(Clock::now() - start, testDeadline + margin);
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
 }
 
 } // namespace

@@ -401,7 +401,8 @@ int showSystem()
 
 int usage()
 {
-    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|system ...\"}");
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|"
+          "system ...\"}");
     return 2;
 }
 
