@@ -42,6 +42,7 @@ public:
 
 private:
     void showError(TextView message);
+    static HWND inputWindow();
     bool dispatchOne(); // false on WM_QUIT
 
     HINSTANCE instance_;

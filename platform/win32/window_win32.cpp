@@ -175,6 +175,14 @@ void Win32Window::onClose()
     }
     // The main window is the last one: closing it ends the program.
     ::PostQuitMessage(0);
+    destroy();
+}
+
+// The tooltip is a popup the form owns, and Windows destroys owned popups
+// with their owner: destroyed after the form, its handle would be dead.
+void Win32Window::destroy()
+{
+    toolTip_.reset();
     hwnd_.reset();
 }
 
@@ -362,7 +370,7 @@ void Win32Window::showModal(Window& owner)
     // gives the activation back to it rather than to another program.
     ::EnableWindow(ownerWindow, TRUE);
     ::SetActiveWindow(ownerWindow);
-    hwnd_.reset();
+    destroy();
 }
 
 void Win32Window::unload()

@@ -65,6 +65,7 @@ private:
     void onDrawItem(const DRAWITEMSTRUCT& item);
     void onPaint();
     void onClose();
+    void destroy();
 
     void createControl(const ControlLayout& control, int row);
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
@@ -79,7 +80,7 @@ private:
     StartPosition startPosition_;
     PixelScale scale_;
     UniqueWindow hwnd_;
-    UniqueWindow toolTip_;
+    UniqueWindow toolTip_; // after hwnd_, so that it goes first (see destroy())
     std::vector<UniqueFont> fonts_;
     std::map<std::string, POINT, std::less<>> containers_; // their corners in the form
     NamedControls<Win32Label> labels_;

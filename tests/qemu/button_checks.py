@@ -1,7 +1,8 @@
 """The checks on what the program's buttons do in the guest: the tray buttons
-against QEMU's trays, with a disc mounted and busy, and on a drive that is
-gone; the folder button's hand-over to the desktop's opener; and last the
-program itself, whose window comes up on an X server and is clicked.
+against QEMU's trays, with a disc mounted, busy, or under another filesystem,
+and on a drive that is gone; the folder button's hand-over to the desktop's
+opener; and last the program itself, whose window comes up on an X server and
+is clicked.
 
 Each check returns what it observed; a failure raises CheckFailed. They run
 after the drive checks, in order, and each leaves the drives as the next one
@@ -104,6 +105,38 @@ def check_open_while_mounted(m):
     return (f"qmp while busy: {busy_state}, no tray event, mounted at {busy_points}; "
             f"once let go: {state}, tray events {events}, guest mounts of {data.node}: {points or 'none'}; "
             f"closed again, disc read {took} ms after the watch began")
+
+
+def check_open_under_another_filesystem(m):
+    """A tmpfs mounted over the disc's mount point: the open button neither
+    takes it off nor pulls the disc from under it, and says nothing; the
+    folder button does not hand the tmpfs over as the disc's folder."""
+    data = m.drives["cd-data"]
+    made = m.guest.run("opener-stand-in", OPENER, OPENED_DIR)
+    if made.status != 0:
+        raise TestError(f"no opener stand-in: {made.text()}")
+    m.mount_at(data, HELD_DIR)
+    covered = m.guest.run("tmpfs-over", hexpath(HELD_DIR))
+    try:
+        if covered.status != 0:
+            raise TestError(f"no tmpfs over {HELD_DIR}: {covered.text()}")
+        answer, events, entry = m.door("open", data)
+        state, points = m.tray_state(data.qdev), m.mount_points(data)
+        kept = m.guest.run("run", "cat", f"{HELD_DIR}/kept.txt")
+        explored = m.drivecheck_run("explore", data.index, OPENER)
+    finally:
+        for _ in range(2 if covered.status == 0 else 1):  # the tmpfs, then the disc
+            m.guest.run("umount-at", hexpath(HELD_DIR))
+    expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
+    expect(kept.status == 0 and kept.lines == ["kept"], f"the tmpfs lost its file: {kept.text()}")
+    expect(not entry["tray_open"] and entry["locked"] and not events and points == [HELD_DIR],
+           f"open of a covered disc: QEMU has {state}, tray events {events}; mounted at {points}")
+    message = f"无法打开光驱设备 {data.node} 的目录。"
+    expect(explored.status == 1 and explored.lines == [message],
+           f"explore of a covered disc answered {explored.status}: {explored.text()}")
+    expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
+    return (f"qmp: {state}, no tray event; the disc still mounted at {points}, the tmpfs's file kept; "
+            f"explore: {message!r}")
 
 
 def plug_back(m, drive):
@@ -273,6 +306,7 @@ def check_program_window(m):
 CHECKS = [
     ("trays moved by the buttons", check_doors_moved),
     ("open of a mounted disc", check_open_while_mounted),
+    ("open of a disc under another filesystem", check_open_under_another_filesystem),
     ("buttons of an unplugged drive", check_doors_of_unplugged_drive),
     ("disc folder opened", check_folder_opened),
     ("program window", check_program_window),

@@ -21,7 +21,8 @@
 # Paths below are as the chroot sees them, hex-encoded where a disc's label,
 # with its spaces, becomes part of them.
 #   mount-at NODE HEXDIR  the disc at that directory, made first
-#   umount-at HEXDIR
+#   umount-at HEXDIR      the topmost mount there
+#   tmpfs-over HEXDIR     a tmpfs mounted over that directory, holding kept.txt
 #   hold HEXDIR           a process with its working directory there, which
 #                         keeps the mount busy; prints its pid
 #   release PID           ends that process
@@ -81,6 +82,10 @@ serve() { # verb, args...
         mkdir -p "$dir" && mount -t iso9660 -o ro "$1" "$dir"
         ;;
     umount-at) umount "/host$(unhex "$1")" ;;
+    tmpfs-over)
+        dir=/host$(unhex "$1")
+        mount -t tmpfs tmpfs "$dir" && echo kept >"$dir/kept.txt"
+        ;;
     hold)
         # Its output must not reach the command port, nor hold it.
         (cd "/host$(unhex "$1")" && exec sleep 600) </dev/null >/dev/null 2>&1 3>&- &

@@ -98,6 +98,11 @@ TEST(frmAboutOnQt, ReadableOverItsOwnerWithALinkThatOpensTheSite)
     app.openAbout([&](QWidget& about) {
         EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Trayvo"));
         EXPECT_FALSE(about.windowIcon().isNull());
+        // What the window system is asked for: the About window cannot be
+        // minimized away from its waiting owner, which can.
+        EXPECT_FALSE(about.windowHandle()->flags() & Qt::WindowMinimizeButtonHint);
+        EXPECT_TRUE(about.windowHandle()->flags() & Qt::WindowCloseButtonHint);
+        EXPECT_TRUE(app.widget().windowHandle()->flags() & Qt::WindowMinimizeButtonHint);
         EXPECT_LE((about.frameGeometry().center() - app.widget().frameGeometry().center()).manhattanLength(), 2);
         // Focus comes with the window's activation, which a busy machine may
         // deliver some time after the window shows.

@@ -7,7 +7,11 @@
 //   probe wait-gone CLASS TITLE MS        whether the window went within MS
 //   probe wait-text CLASS TITLE ID TEXT MS  whether control ID came to read TEXT
 //   probe click CLASS TITLE ID            a click on a button or a notifying label
-//   probe windows                         every top-level window and its process
+//   probe notify CLASS TITLE ID           the control's click as it tells its window,
+//                                         with no click: the window is not activated
+//   probe close CLASS TITLE               asks the window to close, as its title bar's X
+//   probe windows                         every top-level window and its process, and
+//                                         which is in front
 //   probe version FILE                    the file's version resource
 //   probe system                          the code page and drive D:
 
@@ -199,6 +203,12 @@ BOOL CALLBACK collectWindow(HWND window, LPARAM found)
     return TRUE;
 }
 
+std::string ownerJson(HWND owner)
+{
+    return owner ? "{\"class\":" + quoted(className(owner)) + ",\"title\":" + quoted(windowText(owner)) + "}"
+                 : "null";
+}
+
 std::string windowJson(HWND window)
 {
     std::vector<HWND> children;
@@ -213,9 +223,9 @@ std::string windowJson(HWND window)
     ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
     return concat("{\"found\":true,\"title\":", quoted(windowText(window)), ",\"class\":", quoted(className(window)),
                   ",\"visible\":", boolean(::IsWindowVisible(window)), ",\"enabled\":",
-                  boolean(::IsWindowEnabled(window)), ",\"style\":",
-                  std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE))), ",\"rect\":",
-                  rectJson(windowRect(window)), ",\"client\":", rectJson(client), ",\"face\":",
+                  boolean(::IsWindowEnabled(window)), ",\"owner\":", ownerJson(::GetWindow(window, GW_OWNER)),
+                  ",\"style\":", std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE))),
+                  ",\"rect\":", rectJson(windowRect(window)), ",\"client\":", rectJson(client), ",\"face\":",
                   std::to_string(::GetSysColor(COLOR_BTNFACE)), ",\"controls\":", controls, "]}");
 }
 
@@ -288,7 +298,7 @@ int waitText(const wchar_t* windowClass, const wchar_t* title, int id, const wch
 }
 
 // Posted, not sent: a click that opens a modal window must not hold the probe.
-int click(const wchar_t* windowClass, const wchar_t* title, int id)
+int click(const wchar_t* windowClass, const wchar_t* title, int id, bool notifyOnly)
 {
     const HWND window = findWindow(windowClass, title);
     const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
@@ -297,14 +307,26 @@ int click(const wchar_t* windowClass, const wchar_t* title, int id)
         return 1;
     }
     const std::wstring kind = className(control);
-    if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+    const bool button = _wcsicmp(kind.c_str(), L"Button") == 0;
+    if (button && !notifyOnly) {
         ::PostMessageW(control, BM_CLICK, 0, 0);
     } else {
-        // A label with SS_NOTIFY tells its parent of a click this way.
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, STN_CLICKED), reinterpret_cast<LPARAM>(control));
+        // A button, or a label with SS_NOTIFY, tells its window of a click
+        // this way.
+        const WORD code = button ? BN_CLICKED : STN_CLICKED;
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
     }
     print(concat("{\"clicked\":true,\"class\":", quoted(kind), "}"));
     return 0;
+}
+
+int close(const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    if (window)
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    print("{\"closed\":" + boolean(window) + "}");
+    return window ? 0 : 1;
 }
 
 std::wstring processName(DWORD processId)
@@ -334,7 +356,7 @@ int listWindows()
                        ",\"visible\":", boolean(::IsWindowVisible(window)), ",\"iconic\":",
                        boolean(::IsIconic(window)), "}");
     }
-    print(concat("{\"windows\":", list, "]}"));
+    print(concat("{\"windows\":", list, "],\"foreground\":", quoted(className(::GetForegroundWindow())), "}"));
     return 0;
 }
 
@@ -391,7 +413,8 @@ int showSystem()
 
 int usage()
 {
-    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|windows|version|system ...\"}");
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|"
+          "system ...\"}");
     return 2;
 }
 
@@ -411,8 +434,10 @@ int wmain(int argc, wchar_t** argv)
         return waitGone(argv[2], argv[3], milliseconds(argv[4]));
     if (is(L"wait-text", 5))
         return waitText(argv[2], argv[3], std::stoi(args[3]), argv[5], milliseconds(argv[6]));
-    if (is(L"click", 3))
-        return click(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"click", 3) || is(L"notify", 3))
+        return click(argv[2], argv[3], std::stoi(args[3]), args[0] == L"notify");
+    if (is(L"close", 2))
+        return close(argv[2], argv[3]);
     if (is(L"windows", 0))
         return listWindows();
     if (is(L"version", 1))
