@@ -205,7 +205,7 @@ BOOL CALLBACK collectWindow(HWND window, LPARAM found)
 
 std::string ownerJson(HWND owner)
 {
-    return owner ? "{\"class\":" + quoted(className(owner)) + ",\"title\":" + quoted(windowText(owner)) + "}"
+    return owner ? concat("{\"class\":", quoted(className(owner)), ",\"title\":", quoted(windowText(owner)), "}")
                  : "null";
 }
 
@@ -325,7 +325,7 @@ int close(const wchar_t* windowClass, const wchar_t* title)
     const HWND window = findWindow(windowClass, title);
     if (window)
         ::PostMessageW(window, WM_CLOSE, 0, 0);
-    print("{\"closed\":" + boolean(window) + "}");
+    print(concat("{\"closed\":", boolean(window), "}"));
     return window ? 0 : 1;
 }
 
