@@ -41,6 +41,8 @@
 #   udev-stop             ends it
 #   scsi-delete NODE      the kernel lets go of the drive, as when unplugged
 #   screen-hash NAME      the X server's screen as /tmp/NAME.ppm, and its md5
+#   wakeups PID           "TID N" for each thread: its voluntary context
+#                         switches, each a sleep followed by a wakeup
 
 export PATH=/bin
 
@@ -147,6 +149,11 @@ serve() { # verb, args...
         ;;
     udev-stop) chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit ;;
     scsi-delete) echo 1 >"/sys/block/${1##*/}/device/delete" ;;
+    wakeups)
+        for task in /proc/"$1"/task/*; do
+            echo "${task##*/} $(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$task/status")"
+        done
+        ;;
     screen-hash)
         in_x import -window root -depth 8 "ppm:/tmp/$1.ppm" </dev/null &&
             md5sum "/host/tmp/$1.ppm" | cut -d' ' -f1
