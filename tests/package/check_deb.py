@@ -16,7 +16,7 @@ APP_ID = "example.quenbrook.Trayvo2010"
 RUNTIME_DEPENDS = ["qt6-qpa-plugins", "fonts-liberation2", "fonts-wqy-microhei",
                    "qt6-translations-l10n", "xdg-utils"]
 # dpkg-shlibdeps must have run: these come only from the program's links.
-LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0"]
+LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1"]
 
 CONTENTS = ["./usr/bin/trayvo2010",
             f"./usr/share/applications/{APP_ID}.desktop",
