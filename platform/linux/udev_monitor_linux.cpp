@@ -2,6 +2,7 @@
 
 #include <libudev.h>
 
+#include <cerrno>
 #include <string_view>
 #include <utility>
 
@@ -61,13 +62,14 @@ int UdevDriveMonitor::descriptor() const
 }
 
 // The monitor's socket does not block: receiving ends, with no device, once
-// nothing more waits.
+// nothing more waits. Reports lost to a full socket, while the window was
+// busy, may have told of a drive: the list is read again to be sure.
 bool UdevDriveMonitor::drain()
 {
     bool changed = false;
     while (const std::unique_ptr<udev_device, DeviceUnref> device{udev_monitor_receive_device(monitor_.get())})
         changed = attachedOrRemoved(device.get()) || changed;
-    return changed;
+    return changed || errno == ENOBUFS;
 }
 
 } // namespace trayvo

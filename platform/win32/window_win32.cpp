@@ -137,10 +137,11 @@ void Win32Window::onTimer(UINT_PTR id)
 // it has run are heard once.
 void Win32Window::onDeviceChange(WPARAM event, LPARAM data)
 {
+    // Looked at first: some other events carry no description at all.
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE)
+        return;
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    const bool volume = header && header->dbch_devicetype == DBT_DEVTYP_VOLUME;
-    const bool arrivedOrGone = event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE;
-    if (volume && arrivedOrGone && drivesChanged_ && !drivesChangePosted_)
+    if (header && header->dbch_devicetype == DBT_DEVTYP_VOLUME && drivesChanged_ && !drivesChangePosted_)
         drivesChangePosted_ = ::PostMessageW(hwnd(), drivesChangedMessage, 0, 0);
 }
 
