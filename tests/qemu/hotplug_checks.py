@@ -23,8 +23,9 @@ These run last: they take the machine's drives away.
 import time
 from pathlib import Path
 
-from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect, log
-from button_checks import FRAME1_TWIPS, PROGRAM_TITLE, TWIPS_PER_PIXEL, WINDOW_LIMIT_S, command1_center
+from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
+from button_checks import (FRAME1_TWIPS, PROGRAM_TITLE, TWIPS_PER_PIXEL, WINDOW_LIMIT_S, command1_center,
+                           with_program)
 from machine import sysfs_port
 
 UDEVD = Path("/lib/systemd/systemd-udevd")
@@ -157,20 +158,13 @@ def start_udev(m):
         raise TestError(f"udev's daemon did not start: {started.text()} {m.guest_text('/tmp/udevd.log')}")
 
 
-def with_program(m, check):
+def with_window(m, check):
     """check(screen, window) with the program running on a fresh X server."""
-    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
-    if gui.status != 0 or len(gui.lines) != 1:
-        raise CheckFailed(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
-    x_server, program = gui.lines[0].split()
-    screen = Screen(m)
-    try:
-        observed = check(screen, ProgramWindow(screen, program))
-    finally:
-        stopped = m.guest.run("gui-stop", x_server, program)
-    expect(stopped.lines[:1] == ["program running"],
-           f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
-    return observed
+    def run(program):
+        screen = Screen(m)
+        return check(screen, ProgramWindow(screen, program))
+
+    return with_program(m, run)
 
 
 def check_drive_plugged_beside_others(m):
@@ -192,7 +186,7 @@ def check_drive_plugged_beside_others(m):
         expect(window.read() == before, f"with {node} pulled out the window differs from before it came")
         return f"{node} listed about {took:.1f} s after device_add; the window as before once it went"
 
-    return with_program(m, check)
+    return with_window(m, check)
 
 
 def take_every_drive(m):
@@ -232,7 +226,7 @@ def check_no_drive_then_one(m):
                 f"the window as at start once it went")
 
     try:
-        return with_program(m, check)
+        return with_window(m, check)
     finally:
         m.guest.run("udev-stop")
 
