@@ -11,12 +11,12 @@
 // program's udev monitor reads; the window's drawing is seen through the X
 // server's DAMAGE extension, as bench/first_paint.cpp sees a first paint.
 
+#include "xcb_support.h"
+
 #include <linux/netlink.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <xcb/damage.h>
-#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +28,7 @@
 
 namespace {
 
+using namespace xcb_support;
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void fail(const std::string& message)
@@ -36,25 +37,9 @@ using Clock = std::chrono::steady_clock;
     std::exit(2);
 }
 
-struct FreeDeleter {
-    void operator()(void* pointer) const noexcept { std::free(pointer); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 double msBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-std::string title(xcb_connection_t* connection, xcb_window_t window)
-{
-    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 256), nullptr));
-    if (!reply)
-        return {};
-    return {static_cast<const char*>(xcb_get_property_value(reply.get())),
-            static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
 }
 
 // The mapped top-level window with the title: with no window manager, a
@@ -64,11 +49,12 @@ xcb_window_t findWindow(xcb_connection_t* connection, xcb_window_t root, const s
     const Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     if (!tree)
         fail("cannot read the window tree");
+    const Titles titles(connection);
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
         const Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
             connection, xcb_get_window_attributes(connection, children[i]), nullptr));
-        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && title(connection, children[i]) == wanted)
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && titles.of(children[i]) == wanted)
             return children[i];
     }
     fail("no window titled " + wanted);
@@ -137,12 +123,9 @@ int main(int argc, char** argv)
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection))
         fail("cannot connect to the X server");
-    const xcb_query_extension_reply_t* damage = xcb_get_extension_data(connection, &xcb_damage_id);
-    if (!damage || !damage->present)
+    const xcb_query_extension_reply_t* damage = damageExtension(connection);
+    if (!damage)
         fail("the X server has no DAMAGE extension");
-    free(xcb_damage_query_version_reply(
-        connection, xcb_damage_query_version(connection, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION),
-        nullptr));
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     const xcb_window_t window = findWindow(connection, root, wanted);
     const xcb_damage_damage_t tracker = xcb_generate_id(connection);
