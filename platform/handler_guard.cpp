@@ -26,6 +26,20 @@ void HandlerGuard::run(const Handler& handler) noexcept
     }
 }
 
+void HandlerGuard::runNotice(const Handler& handler) noexcept
+{
+    if (!showingError_) {
+        run(handler);
+        return;
+    }
+    try {
+        if (handler)
+            handler();
+    } catch (...) {
+        // One fault, one message: the one up already.
+    }
+}
+
 void HandlerGuard::report(std::string_view utf8Message) noexcept
 {
     showingError_ = true;

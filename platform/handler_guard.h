@@ -19,6 +19,11 @@ public:
     explicit HandlerGuard(ShowError showError);
 
     void run(const Handler& handler) noexcept;
+    // As run, for a notice the system gives once and never repeats (the
+    // drives changed): dropped, it would leave the window out of step for
+    // good, so it runs while the message is up too; an error it raises then
+    // is not shown, the user being busy with one already.
+    void runNotice(const Handler& handler) noexcept;
     bool showingError() const { return showingError_; }
 
 private:

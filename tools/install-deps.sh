@@ -25,8 +25,9 @@ esac
 run_packages=(
     # building
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
-    # the UDisks2 client talks D-Bus through sd-bus
-    libsystemd-dev
+    # the UDisks2 client talks D-Bus through sd-bus; udev reports drives
+    # plugged in and pulled out
+    libsystemd-dev libudev-dev
     # running: Qt's own Chinese texts, fonts for Arial's metrics and the
     # Chinese, and the desktop's opener for a disc's folder
     qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei xdg-utils
@@ -35,6 +36,8 @@ test_packages=(
     googletest xvfb xauth xdotool imagemagick python3
     # QEMU integration tests
     qemu-system-x86 busybox-static xorriso cpio kmod
+    # udev's daemon in the guest, for drives plugged in under the program
+    udev
     # Debian 13 compresses its kernel with zstd
     zstd
     # UDisks2 client tests, against a mock service

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/drive_events.h"
 #include "platform/handler_guard.h"
 #include "platform/window_runtime.h"
 
+#include <QSocketNotifier>
 #include <QTranslator>
+
+#include <memory>
 
 namespace trayvo {
 
@@ -19,12 +23,19 @@ public:
     std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
     void runHandler(const Handler& handler) override;
 
+    // Waits on source's descriptor in the event loop, and hands each report
+    // of drives attached or removed to every window's handler for it.
+    // source must outlive the runtime.
+    void watchDrives(DriveEventSource& source);
+
 private:
     void showError(TextView message);
+    void readDriveEvents(DriveEventSource& source);
 
     AppIdentity identity_;
     HandlerGuard guard_;
     QTranslator qtTranslator_;
+    std::unique_ptr<QSocketNotifier> driveEvents_;
 };
 
 } // namespace trayvo

@@ -200,6 +200,11 @@ Timer& QtWindow::timer(std::string_view name)
     return findControl(timers_, name);
 }
 
+void QtWindow::onDrivesChanged(Handler handler)
+{
+    widget_->setDrivesChangedHandler([&guard = guard_, handler = std::move(handler)] { guard.runNotice(handler); });
+}
+
 void QtWindow::show()
 {
     widget_->show();

@@ -73,6 +73,11 @@ void Win32WindowRuntime::runHandler(const Handler& handler)
     guard_.run(handler);
 }
 
+void Win32WindowRuntime::runNotice(const Handler& handler)
+{
+    guard_.runNotice(handler);
+}
+
 int Win32WindowRuntime::run()
 {
     while (dispatchOne()) {

@@ -26,6 +26,9 @@ public:
     const AppIdentity& app() const override { return identity_; }
     std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
     void runHandler(const Handler& handler) override;
+    // Runs a handler for a notice the system gives once, such as drives
+    // attached or removed, which the guard never drops.
+    void runNotice(const Handler& handler);
 
     // Dispatches messages until the last window has closed; the exit code.
     int run();

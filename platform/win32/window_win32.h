@@ -37,6 +37,7 @@ public:
     DropDownList& dropDownList(std::string_view name) override;
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
+    void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;
@@ -60,6 +61,8 @@ private:
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(WPARAM wParam, LPARAM lParam);
     void onTimer(UINT_PTR id);
+    void onDeviceChange(WPARAM event, LPARAM data);
+    void runDrivesChanged();
     LRESULT onColorStatic(HDC dc, HWND control);
     bool onSetCursor(HWND control);
     void onDrawItem(const DRAWITEMSTRUCT& item);
@@ -94,6 +97,8 @@ private:
     std::set<HWND> links_;
     std::vector<Line> lines_;
     std::vector<HWND> tabStops_;
+    Handler drivesChanged_;
+    bool drivesChangePosted_ = false;
     bool placed_ = false;
     bool busy_ = false;
     bool modal_ = false;

@@ -255,6 +255,22 @@ def keep_screenshot(m, window, kept):
         log(f"     no screenshot: {image.text()}")
 
 
+def with_program(m, check):
+    """check(pid) with the program running on a fresh X server in the guest:
+    what it observed, once the program is seen to have run on to the end."""
+    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
+    if gui.status != 0 or len(gui.lines) != 1:
+        raise CheckFailed(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
+    x_server, program = gui.lines[0].split()
+    try:
+        observed = check(program)
+    finally:
+        stopped = m.guest.run("gui-stop", x_server, program)
+    expect(stopped.lines[:1] == ["program running"],
+           f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+    return observed
+
+
 def check_program_window(m):
     """The program itself, on an X server in the guest: its window appears,
     listing the drives, and a click on its open button opens the first one's tray."""
@@ -263,11 +279,8 @@ def check_program_window(m):
     kept = m.artifacts / Path(SCREENSHOT).name
     kept.unlink(missing_ok=True)  # an earlier run's must not pass for this one's
     started = time.monotonic()
-    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
-    if gui.status != 0 or len(gui.lines) != 1:
-        raise CheckFailed(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
-    x_server, program = gui.lines[0].split()
-    try:
+
+    def check(_program):
         found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
                             "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
         appeared = time.monotonic() - started
@@ -291,16 +304,15 @@ def check_program_window(m):
         m.tray_event(first, since, True)
         state = m.tray_state(first.qdev)
         expect(m.qmp.block(first.qdev)["tray_open"], f"after the click QEMU has {state}")
-    finally:
-        stopped = m.guest.run("gui-stop", x_server, program)
-        still_running = stopped.lines[:1] == ["program running"]
-    expect(still_running, f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+        return (f"window {width}x{height} at ({left},{top}) {appeared:.1f} s after the X server was started; "
+                f"click at ({x},{y}); qmp: {state}, DEVICE_TRAY_MOVED seen; the program ran on")
+
+    observed = with_program(m, check)
     # Back as the drive was, should anything come after.
     since = m.qmp.mark()
     m.qmp.command("blockdev-close-tray", id=first.qdev)
     m.tray_event(first, since, False)
-    return (f"window {width}x{height} at ({left},{top}) {appeared:.1f} s after the X server was started; "
-            f"click at ({x},{y}); qmp: {state}, DEVICE_TRAY_MOVED seen; the program ran on")
+    return observed
 
 
 CHECKS = [

@@ -34,15 +34,34 @@
 #   gui-start PROGRAM     an X server, then the program on it; prints both pids
 #   x PROGRAM ARGS...     a program inside the chroot, on that X server
 #   gui-stop XPID PID     ends both, saying whether the program was still running
+#   x-start PROGRAM       another program on that X server; prints its pid
+#   x-stop PID            ends it
 #   fetch FILE            hex of the file
+#   udev-start            udev's daemon from the chroot, as a desktop system
+#                         runs it, told of the block devices already there
+#   udev-stop             ends it
+#   scsi-delete NODE      the kernel lets go of the drive, as when unplugged
+#   screen-hash NAME      the X server's screen as /tmp/NAME.ppm, and its md5
+#   wakeups PID           "TID N" for each thread: its voluntary context
+#                         switches, each a sleep followed by a wakeup
 
 export PATH=/bin
 
 # The X server's display, and the environment of a desktop user's programs.
 # The chroot's /tmp and /run are the guest's own, and writable.
+x_environment="PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 LANG=C.UTF-8
+    DISPLAY=:1 QT_QPA_PLATFORM=xcb"
+# shellcheck disable=SC2086 # the words of x_environment are meant to split
 in_x() { # program, args...
-    chroot /host env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 \
-        LANG=C.UTF-8 DISPLAY=:1 QT_QPA_PLATFORM=xcb "$@"
+    chroot /host env -i $x_environment "$@"
+}
+# The same in the background, each step exec'ing the next, so that $! is the
+# program's own pid: the one its windows carry, and the one to stop.
+# shellcheck disable=SC2086
+in_x_background() { # log, program, args...
+    log=$1
+    shift
+    (exec chroot /host env -i $x_environment "$@") </dev/null >"$log" 2>&1 3>&- &
 }
 
 unhex() { echo "$1" | xxd -r -p; }
@@ -108,19 +127,42 @@ serve() { # verb, args...
         ;;
     gui-start)
         mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
-        in_x Xvfb :1 -screen 0 800x600x24 -nolisten tcp </dev/null >/host/tmp/xvfb.log 2>&1 3>&- &
+        in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
         xvfb=$!
         await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
-        in_x "$1" </dev/null >/host/tmp/program.log 2>&1 3>&- &
+        in_x_background /host/tmp/program.log "$1"
         echo "$xvfb $!"
         ;;
     x) in_x "$@" </dev/null ;;
+    x-start)
+        in_x_background /host/tmp/x-start.log "$1"
+        echo $!
+        ;;
+    x-stop) kill "$1" && await 50 not_running "$1" ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
         await 50 not_running "$2" && await 50 not_running "$1"
         ;;
     fetch) xxd -p "/host$1" ;;
+    udev-start)
+        # systemd's tools refuse to act in a chroot unless told to.
+        SYSTEMD_IGNORE_CHROOT=1 chroot /host /lib/systemd/systemd-udevd --daemon \
+            </dev/null >/host/tmp/udevd.log 2>&1 3>&- || return 1
+        chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm trigger --action=add --subsystem-match=block &&
+            chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60
+        ;;
+    udev-stop) chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit ;;
+    scsi-delete) echo 1 >"/sys/block/${1##*/}/device/delete" ;;
+    wakeups)
+        for task in /proc/"$1"/task/*; do
+            echo "${task##*/} $(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$task/status")"
+        done
+        ;;
+    screen-hash)
+        in_x import -window root -depth 8 "ppm:/tmp/$1.ppm" </dev/null &&
+            md5sum "/host/tmp/$1.ppm" | cut -d' ' -f1
+        ;;
     *)
         echo "unknown command $verb"
         return 127

@@ -6,15 +6,16 @@ the freshly built trayvo_drivecheck inside the guest through a chroot into the
 host's root file system, and compares every answer with what QEMU's monitor
 (QMP) says the drives hold. The host drives both sides: it changes a drive over
 QMP, then asks the guest to probe it, or has the guest move a tray and asks
-QMP where it went. Last, the program itself runs in the guest on a virtual X
-server and a click on its button must open a tray.
+QMP where it went. Then the program itself runs in the guest on a virtual X
+server and a click on its button must open a tray; last, with udev's daemon
+running, drives are plugged in and pulled out under the running program.
 
 The kernel package is downloaded once into the cache directory and never
 installed; the guest's initramfs is busybox plus the few modules it needs.
 
 The parts: kernel.py (Debian's kernel), initramfs.py, machine.py (QEMU and its
 drives) with qmp.py and guest.py (its two channels), and the checks in
-drive_checks.py and button_checks.py.
+drive_checks.py, button_checks.py and hotplug_checks.py.
 """
 
 import argparse
@@ -28,13 +29,14 @@ from pathlib import Path
 
 import button_checks
 import drive_checks
+import hotplug_checks
 from common import CheckFailed, TestError, log
 from initramfs import build_initramfs
 from kernel import debian_kernel
 from machine import Machine
 from qmp import QmpError
 
-CHECKS = drive_checks.CHECKS + button_checks.CHECKS
+CHECKS = drive_checks.CHECKS + button_checks.CHECKS + hotplug_checks.CHECKS
 
 
 @dataclass

@@ -15,13 +15,14 @@ import sys
 
 from system_checks import check_exe_file, check_system
 from tally import Checks, Failed
-from window_checks import check_about, check_folder, check_main_window, check_message, check_tray
+from window_checks import check_about, check_drives, check_folder, check_main_window, check_message, check_tray
 from wine_session import Wine
 
 GROUPS = {
     "system": check_system,
     "exe_file": check_exe_file,
     "main_window": check_main_window,
+    "drives": check_drives,
     "tray": check_tray,
     "folder": check_folder,
     "message": check_message,

@@ -14,15 +14,24 @@
 //                                         which is in front
 //   probe version FILE                    the file's version resource
 //   probe system                          the code page and drive D:
+//   probe define-drive LETTER TYPE PATH   Wine's mount manager makes LETTER a
+//                                         drive of TYPE (cdrom, removable or
+//                                         none, which removes it) on the Unix
+//                                         folder PATH, as winecfg does
+//   probe device-change EVENT LETTER CLASS TITLE  tells the window a volume
+//                                         on LETTER arrived or was removed
 
 #include "platform/win32/win32_handles.h"
 
 #include <windows.h>
+#include <dbt.h>
 #include <tlhelp32.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -411,10 +420,66 @@ int showSystem()
     return 0;
 }
 
+// Wine's own request to its mount manager for a drive letter, which
+// writes the letter's dosdevices link and its type under
+// HKLM\Software\Wine\Drives; followed by the Unix path.
+constexpr DWORD defineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+struct WineUnixDrive {
+    ULONG size;
+    ULONG type;
+    ULONG fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset;
+    USHORT deviceOffset;
+    USHORT labelOffset;
+};
+
+int defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& path)
+{
+    const std::string unixPath = utf8(path);
+    std::vector<char> request(sizeof(WineUnixDrive) + unixPath.size() + 1, '\0');
+    auto* drive = reinterpret_cast<WineUnixDrive*>(request.data());
+    drive->size = static_cast<ULONG>(request.size());
+    drive->type = type == L"cdrom" ? DRIVE_CDROM : type == L"removable" ? DRIVE_REMOVABLE : DRIVE_NO_ROOT_DIR;
+    drive->letter = letter;
+    drive->mountPointOffset = unixPath.empty() ? 0 : sizeof(WineUnixDrive);
+    std::copy(unixPath.begin(), unixPath.end(), request.begin() + sizeof(WineUnixDrive));
+    const UniqueHandle manager(::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD returned = 0;
+    const bool defined = manager.get() != INVALID_HANDLE_VALUE
+                         && ::DeviceIoControl(manager.get(), defineUnixDrive, request.data(),
+                                              static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    print(concat("{\"defined\":", boolean(defined), ",\"driveType\":", std::to_string(::GetDriveTypeW(root)), "}"));
+    return defined ? 0 : 1;
+}
+
+// What Windows sends every top-level window when a volume comes or goes;
+// here to the one window, as Wine's broadcast reaches no other program's.
+// Sent, not posted: the volume's description travels with the message.
+int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (std::towupper(letter) - L'A');
+    const WPARAM code = event == L"arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    DWORD_PTR answer = 0;
+    const bool sent = window
+                      && ::SendMessageTimeoutW(window, WM_DEVICECHANGE, code, reinterpret_cast<LPARAM>(&volume),
+                                               SMTO_ABORTIFHUNG, 5000, &answer);
+    print(concat("{\"sent\":", boolean(sent), "}"));
+    return sent ? 0 : 1;
+}
+
 int usage()
 {
     print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|"
-          "system ...\"}");
+          "system|define-drive|device-change ...\"}");
     return 2;
 }
 
@@ -444,5 +509,9 @@ int wmain(int argc, wchar_t** argv)
         return showVersion(argv[2]);
     if (is(L"system", 0))
         return showSystem();
+    if (is(L"define-drive", 3))
+        return defineDrive(argv[2][0], args[2], args[3]);
+    if (is(L"device-change", 4))
+        return deviceChange(args[1], argv[3][0], argv[4], argv[5]);
     return usage();
 }

@@ -1,8 +1,9 @@
 """The checks on the program's windows as its users meet them: the main
-window's texts, drawing and disc watch; its tray buttons seen arriving in
-Wine's MCI; its folder button starting Wine's explorer, never one planted
-beside the program; an error's message while another program is in front;
-and the About window with its link to the maker's site.
+window's texts, drawing and disc watch; its drive list following drives that
+come and go; its tray buttons seen arriving in Wine's MCI; its folder button
+starting Wine's explorer, never one planted beside the program; an error's
+message while another program is in front; and the About window with its
+link to the maker's site.
 """
 
 import os
@@ -95,6 +96,52 @@ def check_main_window(checks, wine, args):
     main_window_texts(checks, window)
     main_window_drawing(checks, wine, window, args.artifacts)
     disc_watch(checks, wine)
+
+
+NO_DRIVE = "程序发现，当前计算机\r\n没有可用的光驱设备。"
+
+
+def main_window_drives(wine):
+    """What the main window shows of the drives: count, list, selected
+    drive, status and whether its buttons work."""
+    controls = controls_by_id(wine.window(MAIN_TITLE))
+    combo = controls[MAIN["Combox"]]
+    items = combo.get("items", [])
+    selected = items[combo["selected"]] if 0 <= combo.get("selected", -1) < len(items) else None
+    return (controls[MAIN["numofCDROM"]]["text"], items, selected, controls[MAIN["CDROMstatus"]]["text"],
+            all(controls[MAIN[name]]["enabled"] for name in ("Command1", "Command2", "Command3")))
+
+
+def check_drives(checks, wine, _args):
+    """Drive letters made and retyped by Wine's mount manager while the
+    program runs, each followed by the notice Windows sends its windows: the
+    list follows, the chosen drive stays while it remains, the no-drive state
+    comes and goes."""
+    wine.start_program()
+    other = wine.run / "other-disc"
+    other.mkdir()
+
+    def define(letter, kind, path=None):
+        defined = wine.probe("define-drive", letter, kind, path or "")
+        checks.that(defined.get("defined"), f"Wine's mount manager made {letter}: {kind}", str(defined))
+
+    def notice(event, letter, expected, what):
+        wine.probe("device-change", event, letter, MAIN_CLASS, MAIN_TITLE)
+        reached = wine.wait_text(MAIN_TITLE, MAIN["numofCDROM"], expected[0])
+        checks.equal(main_window_drives(wine), expected, what)
+        print(f"        (count seen after {reached['ms']} ms)")
+
+    define("E", "cdrom", other)
+    checks.equal(main_window_drives(wine)[0], "1个", "until the system's notice, the window keeps its list")
+    notice("arrival", "E", ("2个", ["D:\\", "E:\\"], "D:\\", DISC_PRESENT, True),
+           "a CD-ROM drive E: joins the list; D: stays chosen")
+    define("D", "none")
+    notice("removal", "D", ("1个", ["E:\\"], "E:\\", DISC_PRESENT, True), "with the chosen D: gone, E: is chosen")
+    define("E", "removable", other)
+    notice("arrival", "E", ("0个", [], None, NO_DRIVE, False), "a stick taking E: leaves no drive: the no-drive state")
+    define("D", "cdrom", wine.disc)
+    notice("arrival", "D", ("1个", ["D:\\"], "D:\\", DISC_PRESENT, True),
+           "a CD-ROM drive D: arriving ends the no-drive state")
 
 
 MCI_CALL = re.compile(r'trace:mci:mciSendStringW \(L"((?:[^"\\]|\\.)*)"')
