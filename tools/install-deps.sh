@@ -42,6 +42,8 @@ test_packages=(
     zstd
     # UDisks2 client tests, against a mock service
     python3-dbusmock dbus
+    # the real services the QEMU test's desktop user has behind the program
+    udisks2 polkitd
     # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed
     # clang's version (the metapackage follows it)
     clang libclang-rt-dev
