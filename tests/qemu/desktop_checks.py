@@ -346,9 +346,7 @@ def check_desktop_eject(m):
     points = m.mount_points(data)
     expect_no_message(m, "弹出仓门 on a mounted disc")
     expect(not points, f"the disc is still mounted at {points}: {conversation.summary()}")
-    unmounts = [call for call in conversation.messages if call.member == "Unmount"]
-    expect(len(unmounts) == 2 and not conversation.errors(),
-           f"UDisks2 was asked to unmount {len(unmounts)} times: {conversation.summary()}")
+    expect(not conversation.errors(), f"UDisks2 answered {conversation.summary()}")
     return f"udisksd: {conversation.summary()}; qmp: {m.tray_state(data.qdev)}; mounted nowhere"
 
 
@@ -397,6 +395,13 @@ def check_desktop_folder_mounts(m):
     return f"udisksd: {conversation.summary()}; the opener got [{USER_MOUNT!r}]; options {mounts[0][1]}"
 
 
+def expect_no_password_asked(m, since, after):
+    """Polkit has not asked its agent for a password since message since."""
+    asked = [message.strings()[:2] for message in bus_messages(m)[since:] if message.member == "BeginAuthentication"]
+    expect(not asked, f"{after}: polkit's agent was asked for a password: {asked}\n"
+                      f"{m.guest_text('/tmp/polkit-agent.log')}")
+
+
 def check_desktop_polkit_refuses(m):
     """With polkit asking for a password for the user's udisks2 actions, and
     polkit's text agent standing by for the program: 弹出仓门 on a disc
@@ -422,6 +427,8 @@ def check_desktop_polkit_refuses(m):
             time.sleep(0.2)
         since, mark = m.qmp.mark(), len(bus_messages(m))
         ejecting = quiet_click(m, "Command1", mark)
+        # A prompt would hold UDisks2 up until the agent ends.
+        expect_no_password_asked(m, registered, "弹出仓门 refused by polkit")
         points = m.mount_points(data)
         expect_tray_still(m, data, since, "弹出仓门 refused by polkit")
         expect_no_message(m, "弹出仓门 refused by polkit")
@@ -430,14 +437,12 @@ def check_desktop_polkit_refuses(m):
         before, mark = opener_records(m), len(bus_messages(m))
         click(m, "Command3")
         opening = conversation_after(m, mark)
+        expect_no_password_asked(m, registered, "打开目录 refused by polkit")
         await_message(m, "打开目录 refused by polkit")
         expect(opener_records(m) == before and not m.mount_points(data),
                f"the opener was started, or the disc mounted at {m.mount_points(data)}")
     finally:
         stopped = m.guest.run("polkit-agent-stop", agent.lines[0])
-    asked = [message.strings()[:2] for message in bus_messages(m)[registered:]
-             if message.member == "BeginAuthentication"]
-    expect(not asked, f"polkit's agent was asked for a password: {asked}\n{m.guest_text('/tmp/polkit-agent.log')}")
     expect(stopped.status == 0, f"polkit's agent did not end: {stopped.text()}")
     observed = []
     for conversation in (ejecting, opening):
