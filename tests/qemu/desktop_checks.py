@@ -19,9 +19,11 @@ the data disc as they found it: in, not mounted, its tray shut.
 
 import re
 import time
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
+from bus_monitor import UDISKS, bus_messages, conversation_after
 from button_checks import PROGRAM_TITLE, WINDOW_LIMIT_S, opener_starts
 from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
 from guest import hexpath
@@ -29,7 +31,6 @@ from hotplug_checks import ProgramWindow, Screen, at_twips
 from machine import DATA_LABEL, natural_key
 
 USER = "trayvouser"
-UDISKS = "org.freedesktop.UDisks2"
 # Where UDisks2 mounts a disc for a user: a folder named after its label.
 USER_MOUNT = f"/media/{USER}/{DATA_LABEL}"
 ROOT_MOUNT = f"/media/root/{DATA_LABEL}"
@@ -44,7 +45,6 @@ SERVICES = [Path("/usr/libexec/udisks2/udisksd"), Path("/usr/lib/polkit-1/polkit
             Path("/usr/bin/pkttyagent")]
 
 START_LIMIT_S = 180         # the services, under TCG; took about 10 s
-CONVERSATION_LIMIT_S = 20   # beyond the program's own 10 s for the bus
 # After the program let go of the bus: time for a tray to move or a message
 # to show, should either come.
 AFTERWARDS_S = 2
@@ -64,97 +64,6 @@ class Session:
     x_server: str = ""
     program: str = ""
     window: ProgramWindow = None
-
-
-# -- the bus monitor's log --
-
-HEADER = re.compile(r"(method call|method return|error|signal) time=([\d.]+) sender=(\S+) -> destination=(\S+)")
-
-
-@dataclass
-class BusMessage:
-    kind: str
-    time: float
-    sender: str
-    destination: str
-    fields: dict
-    body: list
-
-    @property
-    def member(self):
-        return self.fields.get("member", "")
-
-    def strings(self):
-        return [found.group(1) for line in self.body if (found := re.fullmatch(r'string "(.*)"', line))]
-
-    def options(self):
-        """An a{sv} argument, as NAME=VALUE words."""
-        text = " ".join(self.body)
-        return [f"{name}={value}" for name, value in re.findall(r'string "([^"]*)" variant +\w+ (\S+)', text)]
-
-
-def bus_messages(m):
-    messages = []
-    for line in m.guest.run("bus-log").lines:
-        header = HEADER.match(line)
-        if header:
-            kind, stamp, sender, destination = header.groups()
-            fields = dict(re.findall(r"\b(path|interface|member|error_name)=([^;\s]+)", line))
-            messages.append(BusMessage(kind, float(stamp), sender, destination, fields, []))
-        elif messages and line.strip():
-            messages[-1].body.append(line.strip())
-    return messages
-
-
-@dataclass
-class Conversation:
-    """The program's own connection to the system bus during one click."""
-    connection: str
-    messages: list       # to and from it
-    around: list         # everything the monitor logged meanwhile
-    closed: float
-
-    def errors(self):
-        return [message for message in self.messages if message.kind == "error"]
-
-    def calls(self, member):
-        return [message for message in self.around if message.kind == "method call" and message.member == member]
-
-    def summary(self):
-        start = self.messages[0].time
-        steps = []
-        for message in self.messages:
-            if message.kind == "method call" and message.member != "Hello":
-                argument = message.options() or message.strings()[1:] or message.strings()
-                steps.append(f"{message.member}({', '.join(argument)}) +{message.time - start:.2f} s")
-            elif message.kind == "error":
-                text = message.strings()[:1]
-                steps.append(f"-> {message.fields.get('error_name')} {text} +{message.time - start:.2f} s")
-        steps.append(f"closed +{self.closed - start:.2f} s")
-        return "; ".join(steps)
-
-
-def conversation_after(m, since):
-    """The program's conversation with the bus that began after message
-    number since, once the program has closed its connection: it is then
-    done with the bus for that click."""
-    deadline = time.monotonic() + CONVERSATION_LIMIT_S
-    while True:
-        messages = bus_messages(m)[since:]
-        asked = [message.sender for message in messages
-                 if message.member == "GetNameOwner" and message.strings() == [UDISKS]]
-        if asked:
-            connection = asked[0]
-            closed = [message for message in messages if message.member == "NameOwnerChanged"
-                      and message.strings() == [connection, connection, ""]]
-            if closed:
-                own = [message for message in messages if connection in (message.sender, message.destination)
-                       and message.member != "NameOwnerChanged"]
-                return Conversation(connection, own, messages, closed[0].time)
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"the program held no conversation with the bus, or did not end it, within "
-                              f"{CONVERSATION_LIMIT_S} s")
-        time.sleep(0.2)
 
 
 # -- the program and what it shows --
@@ -243,8 +152,8 @@ def data_drive(m):
     return m.drives["cd-data"]
 
 
-def udisks(m, *args):
-    """udisksctl as root, who needs no leave from polkit."""
+def udisksctl_as_root(m, *args):
+    """udisksctl on the data drive as root, who needs no leave from polkit."""
     answer = m.guest.run("run", "udisksctl", *args, "--block-device", data_drive(m).node)
     if answer.status != 0:
         raise TestError(f"udisksctl {' '.join(args)} failed: {answer.text()}")
@@ -402,21 +311,13 @@ def expect_no_password_asked(m, since, after):
                       f"{m.guest_text('/tmp/polkit-agent.log')}")
 
 
-def check_desktop_polkit_refuses(m):
-    """With polkit asking for a password for the user's udisks2 actions, and
-    polkit's text agent standing by for the program: 弹出仓门 on a disc
-    another mounted leaves it as it is and says nothing; 打开目录 on a disc
-    nobody mounted says it cannot open the folder. Polkit is never asked to
-    prompt."""
-    data = data_drive(m)
-    session = session_of(m)
-    ruled = m.guest.run("desktop-rule", USER, "AUTH_ADMIN", limit=60)
-    if ruled.status != 0:
-        raise TestError(f"polkit did not take up the rule: {ruled.text()}")
-    udisks(m, "unmount")
-    udisks(m, "mount")
+@contextmanager
+def polkit_agent(m):
+    """Polkit's text agent registered for the program, as a desktop's agent
+    is for its session: it would show a password prompt. Yields the number
+    of the bus message before its registration."""
     registered = len(bus_messages(m))
-    agent = m.guest.run("polkit-agent", session.program)
+    agent = m.guest.run("polkit-agent", session_of(m).program)
     if agent.status != 0 or len(agent.lines) != 1:
         raise TestError(f"polkit's agent did not start: {agent.text()}")
     try:
@@ -425,6 +326,25 @@ def check_desktop_polkit_refuses(m):
             if time.monotonic() > deadline:
                 raise TestError(f"polkit's agent did not register: {m.guest_text('/tmp/polkit-agent.log')}")
             time.sleep(0.2)
+        yield registered
+    finally:
+        stopped = m.guest.run("polkit-agent-stop", agent.lines[0])
+    expect(stopped.status == 0, f"polkit's agent did not end: {stopped.text()}")
+
+
+def check_desktop_polkit_refuses(m):
+    """With polkit asking for a password for the user's udisks2 actions, and
+    polkit's text agent standing by for the program: 弹出仓门 on a disc
+    another mounted leaves it as it is and says nothing; 打开目录 on a disc
+    nobody mounted says it cannot open the folder. Polkit is never asked to
+    prompt."""
+    data = data_drive(m)
+    ruled = m.guest.run("desktop-rule", USER, "AUTH_ADMIN", limit=60)
+    if ruled.status != 0:
+        raise TestError(f"polkit did not take up the rule: {ruled.text()}")
+    udisksctl_as_root(m, "unmount")
+    udisksctl_as_root(m, "mount")
+    with polkit_agent(m) as registered:
         since, mark = m.qmp.mark(), len(bus_messages(m))
         ejecting = quiet_click(m, "Command1", mark)
         # A prompt would hold UDisks2 up until the agent ends.
@@ -433,7 +353,7 @@ def check_desktop_polkit_refuses(m):
         expect_tray_still(m, data, since, "弹出仓门 refused by polkit")
         expect_no_message(m, "弹出仓门 refused by polkit")
         expect(points == [ROOT_MOUNT], f"the disc is mounted at {points}")
-        udisks(m, "unmount")
+        udisksctl_as_root(m, "unmount")
         before, mark = opener_records(m), len(bus_messages(m))
         click(m, "Command3")
         opening = conversation_after(m, mark)
@@ -441,9 +361,6 @@ def check_desktop_polkit_refuses(m):
         await_message(m, "打开目录 refused by polkit")
         expect(opener_records(m) == before and not m.mount_points(data),
                f"the opener was started, or the disc mounted at {m.mount_points(data)}")
-    finally:
-        stopped = m.guest.run("polkit-agent-stop", agent.lines[0])
-    expect(stopped.status == 0, f"polkit's agent did not end: {stopped.text()}")
     observed = []
     for conversation in (ejecting, opening):
         refused = [error.fields.get("error_name") for error in conversation.errors()]
@@ -464,13 +381,12 @@ def check_desktop_without_udisksd(m):
     mounted. Nothing starts UDisks2 on the way, though the bus could."""
     data = data_drive(m)
     session = session_of(m)
-    udisks(m, "mount")
+    udisksctl_as_root(m, "mount")
     stopped = m.guest.run("release", session.udisksd)
     if stopped.status != 0 or has_udisksd(m):
         raise TestError(f"udisksd did not stop: {stopped.text()}")
-    since, mark = m.qmp.mark(), len(bus_messages(m))
-    without = mark
-    ejecting = quiet_click(m, "Command1", mark)
+    since, stopped_at = m.qmp.mark(), len(bus_messages(m))
+    ejecting = quiet_click(m, "Command1", stopped_at)
     expect_tray_still(m, data, since, "弹出仓门 without UDisks2")
     expect_no_message(m, "弹出仓门 without UDisks2")
     expect(m.mount_points(data) == [ROOT_MOUNT], f"the disc is mounted at {m.mount_points(data)}")
@@ -495,7 +411,7 @@ def check_desktop_without_udisksd(m):
     click(m, "Command2")
     m.tray_event(data, since, False)
     expect_no_message(m, "the tray buttons without UDisks2")
-    started = [message.member for message in bus_messages(m)[without:]
+    started = [message.member for message in bus_messages(m)[stopped_at:]
                if message.member == "StartServiceByName" or message.destination == UDISKS]
     expect(not has_udisksd(m) and not started, f"UDisks2 was started: {started}")
     # The bus would have started it, had the program asked for it by name.
