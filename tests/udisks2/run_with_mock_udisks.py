@@ -35,6 +35,8 @@ same names, and each case uses its own devices, so a run needs a fresh mock):
        without a password
   sr7  as sr4, for the program's folder command
   sr8  as sr2, for the program's tray command
+  sr9  a device UDisks2 does not know: every call fails as for a path
+       without an object
   sr10 filesystem mounted; Unmount unmounts it, for the program's tray command
   sr11 filesystem mounted; its mount points come 3 s late
   sr12 filesystem, not mounted; its mount points and Mount each come 1.2 s
@@ -121,7 +123,7 @@ UNMOUNT_CHECKS = (NO_PROMPT + f"if not {MOUNTED}:\n    "
 MOUNT_CHECKS = (NO_PROMPT + f"if {MOUNTED}:\n    "
                 + raise_error('org.freedesktop.UDisks2.Error.AlreadyMounted',
                               f"'Device ' + {NODE} + ' is already mounted at `' + bytes({MOUNTED}[0][:-1]).decode()"
-                              " + \"'.\"")
+                              " + \"'.\\n\"")
                 + "\n")
 # Unmount as UDisks2 does it: off the first mount point only.
 UNMOUNT_FIRST = f"{MOUNTED} = dbus.Array({MOUNTED}[1:], signature='ay')"
@@ -205,18 +207,24 @@ def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECT
                    [('Unmount', 'a{sv}', '', UNMOUNT_CHECKS + unmount), ('Mount', 'a{sv}', 's', MOUNT_CHECKS + mount)])
 
 
-def add_block_without_filesystem(bus, mock, name):
+def add_block_without_filesystem(bus, mock, name, known=True):
     """A block device as UDisks2 shows one without a filesystem: asked for
     the Filesystem interface's property or methods, it answers as GDBus does
-    for an interface an object lacks."""
+    for an interface an object lacks. One UDisks2 does not know at all gets
+    GDBus's answer for a path without an object, which the mock, unlike
+    GDBus, cannot give without an object there."""
     path = f'{ROOT}/block_devices/{name}'
     mock.AddObject(path, 'org.freedesktop.UDisks2.Block', {'Device': dbus.ByteArray(f'/dev/{name}'.encode() + b'\0')}, [])
     no_interface = f'No such interface \u201c{FILESYSTEM}\u201d'
     unknown_method = error('org.freedesktop.DBus.Error.UnknownMethod', f'{no_interface} on object at path {path}')
+    no_property = error('org.freedesktop.DBus.Error.InvalidArgs', no_interface)
+    if not known:
+        unknown_method = no_property = error('org.freedesktop.DBus.Error.UnknownMethod',
+                                             f'Object does not exist at path \u201c{path}\u201d')
     block = mock_object(bus, path)
     block.AddMethods(FILESYSTEM, [('Mount', 'a{sv}', 's', unknown_method), ('Unmount', 'a{sv}', '', unknown_method)])
     block.AddMethod(PROPERTIES, 'Get', 'ss', 'v',
-                    f"if args[0] == {FILESYSTEM!r}:\n    {error('org.freedesktop.DBus.Error.InvalidArgs', no_interface)}\n"
+                    f"if args[0] == {FILESYSTEM!r}:\n    {no_property}\n"
                     "ret = self.props[args[0]][args[1]]")
 
 
@@ -229,6 +237,7 @@ def add_block_devices(bus):
     add_filesystem(mock, 'sr13', mounted_at=('/media/user/OWN', '/mnt/admin'),
                    unmount=f"if bytes({MOUNTED}[0]) == b'/mnt/admin\\0':\n    {NOT_AUTHORIZED}\n{UNMOUNT_FIRST}")
     add_block_without_filesystem(bus, mock, 'sr3')
+    add_block_without_filesystem(bus, mock, 'sr9', known=False)
     add_filesystem(mock, 'sr4', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
     add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',))
     add_filesystem(mock, 'sr6', mount=NOT_AUTHORIZED)
