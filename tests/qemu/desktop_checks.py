@@ -24,7 +24,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from bus_monitor import UDISKS, bus_messages, conversation_after
-from button_checks import PROGRAM_TITLE, WINDOW_LIMIT_S, opener_starts
+from button_checks import COMMAND1_TWIPS, PROGRAM_TITLE, WINDOW_LIMIT_S, opener_starts
 from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
 from guest import hexpath
 from hotplug_checks import ProgramWindow, Screen, at_twips
@@ -52,9 +52,9 @@ MESSAGE_LIMIT_S = 15
 MEDIA_LIMIT_S = 30          # for UDisks2 to see a disc again; the kernel polls every 2 s
 RECORD_LIMIT_S = 10
 
-# The main window's buttons, in twips inside Frame1.
-BUTTONS = {"Command1": (3480, 360, 1095, 375), "Command2": (3480, 840, 1095, 375),
-           "Command3": (3480, 1320, 1095, 375)}
+# The main window's buttons, in twips inside Frame1: one under another, 480 apart.
+BUTTONS = {f"Command{number}": (COMMAND1_TWIPS[0], COMMAND1_TWIPS[1] + 480 * (number - 1), *COMMAND1_TWIPS[2:])
+           for number in (1, 2, 3)}
 
 
 @dataclass
