@@ -125,7 +125,8 @@ as_user() { # user, words...
     exec chroot /host /usr/bin/setpriv --reuid="$user" --regid="$user" --init-groups \
         /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="/tmp/$user" LANG=C.UTF-8 "$@"
 }
-# What the desktop's services write, over the read-only root.
+# What the desktop's services write, over the read-only root, where the
+# release has it: Debian 13's polkit keeps no state of its own.
 desktop_tmpfs="/var/lib/udisks2 /var/lib/polkit-1 /etc/polkit-1/rules.d /var/lib/dbus /media"
 # What the bus monitor logs: the program's questions to the bus, to UDisks2
 # and polkit's on its behalf, every error and every connection's coming and going.
@@ -260,7 +261,9 @@ serve() { # verb, args...
         ;;
     desktop-start)
         uid=$(add_user "$1") || { echo "$uid"; return 1; }
-        for dir in $desktop_tmpfs; do mount -t tmpfs -o mode=755 tmpfs "/host$dir" || return 1; done
+        for dir in $desktop_tmpfs; do
+            [ ! -d "/host$dir" ] || mount -t tmpfs -o mode=755 tmpfs "/host$dir" || return 1
+        done
         # polkit's text agent needs a terminal.
         mkdir -p /host/dev/pts && mount -t devpts -o ptmxmode=666 devpts /host/dev/pts || return 1
         serve udev-start || return 1
@@ -309,7 +312,7 @@ serve() { # verb, args...
         cat /desktop/poll_msecs >/sys/module/block/parameters/events_dfl_poll_msecs
         serve udev-stop
         umount /host/dev/pts
-        for dir in $desktop_tmpfs; do umount "/host$dir"; done
+        for dir in $desktop_tmpfs; do [ ! -d "/host$dir" ] || umount "/host$dir"; done
         for file in passwd group shadow; do umount "/host/etc/$file"; done
         ;;
     as-user)
