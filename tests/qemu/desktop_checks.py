@@ -196,7 +196,10 @@ def start_program(m):
     if gui.status != 0 or len(gui.lines) != 1:
         raise TestError(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
     session.x_server, session.program = gui.lines[0].split()
-    session.window = ProgramWindow(Screen(m), session.program)
+    try:
+        session.window = ProgramWindow(Screen(m), session.program)
+    except TestError as error:
+        raise TestError(f"{error}\nthe program's output: {m.guest_text('/tmp/program.log')}") from error
 
 
 def check_desktop_session(m):
