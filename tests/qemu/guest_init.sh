@@ -57,7 +57,9 @@
 #                         and uncovers what desktop-start covered
 #   as-user USER PROGRAM ARGS...  the program inside the chroot as USER
 #   user-gui-start USER PROGRAM BINDIR  as gui-start, the program running as
-#                         USER with BINDIR first in its PATH
+#                         USER with BINDIR first in its PATH, from a copy in
+#                         /tmp: the build tree may lie where USER may not go
+#                         (root's home)
 #   polkit-agent PID      polkit's text agent for process PID on a terminal
 #                         of its own, its transcript in polkit-agent.log;
 #                         prints its pid
@@ -322,11 +324,13 @@ serve() { # verb, args...
         ;;
     user-gui-start)
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1
+        mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
+        chmod 755 "/host/tmp/trayvo-program/${2##*/}"
         in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
         xvfb=$!
         await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
         (as_user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" "XDG_RUNTIME_DIR=/run/user/$uid" DISPLAY=:1 \
-            QT_QPA_PLATFORM=xcb "$2") </dev/null >/host/tmp/program.log 2>&1 3>&- &
+            QT_QPA_PLATFORM=xcb "/tmp/trayvo-program/${2##*/}") </dev/null >/host/tmp/program.log 2>&1 3>&- &
         echo "$xvfb $!"
         ;;
     polkit-agent)
