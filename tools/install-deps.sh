@@ -42,6 +42,10 @@ test_packages=(
     zstd
     # UDisks2 client tests, against a mock service
     python3-dbusmock dbus
+    # the real services the QEMU test's desktop user has behind the program
+    # (polkitd is polkit's daemon on both releases; Debian 12's policykit-1
+    # is only a transitional name for it, gone in 13)
+    udisks2 polkitd
     # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed
     # clang's version (the metapackage follows it)
     clang libclang-rt-dev

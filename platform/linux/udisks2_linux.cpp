@@ -225,7 +225,10 @@ Udisks2::Udisks2(std::chrono::milliseconds timeLimit)
 {
 }
 
-// One Unmount covers all of a filesystem's mount points.
+// UDisks2 takes a filesystem off one mount point per Unmount, its own mount
+// first, and answers success while the filesystem may still be mounted
+// elsewhere: so Unmount is called again while mount points are left, once
+// for each found at the start at most.
 UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
 {
     Conversation udisks(timeLimit_);
@@ -238,12 +241,13 @@ UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
         break;
     }
     const std::string path = blockPath(blockName);
-    const std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
-    if (!points)
-        return UnmountOutcome::NotUnmounted;
-    if (points->empty() || filesystemCall(udisks, path, "Unmount"))
-        return UnmountOutcome::Unmounted;
-    return UnmountOutcome::NotUnmounted;
+    std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
+    for (std::size_t callsLeft = points ? points->size() : 0; points && !points->empty(); --callsLeft) {
+        if (callsLeft == 0 || !filesystemCall(udisks, path, "Unmount"))
+            return UnmountOutcome::NotUnmounted;
+        points = mountPoints(udisks, path);
+    }
+    return points ? UnmountOutcome::Unmounted : UnmountOutcome::NotUnmounted;
 }
 
 std::optional<std::string> Udisks2::mount(const std::string& blockName)

@@ -44,6 +44,27 @@
 #   screen-hash NAME      the X server's screen as /tmp/NAME.ppm, and its md5
 #   wakeups PID           "TID N" for each thread: its voluntary context
 #                         switches, each a sleep followed by a wakeup
+# A desktop user's system, from the host's own services:
+#   desktop-start USER    USER, in the cdrom group, added to copies of the
+#                         account files; udev's daemon with drives polled for
+#                         media changes; the system bus, watched by a monitor
+#                         (desktop-bus.log); polkit, with a rule answering YES
+#                         to USER's udisks2 actions; and UDisks2. Prints
+#                         "uid UID udisksd PID"
+#   desktop-rule USER RESULT  the rule answering polkit.Result.RESULT instead,
+#                         once polkit answers a process of USER's by it
+#   desktop-stop          ends those services, unmounts what UDisks2 mounted
+#                         and uncovers what desktop-start covered
+#   as-user USER PROGRAM ARGS...  the program inside the chroot as USER
+#   user-gui-start USER PROGRAM BINDIR  as gui-start, the program running as
+#                         USER with BINDIR first in its PATH, from a copy in
+#                         /tmp: the build tree may lie where USER may not go
+#                         (root's home)
+#   polkit-agent PID      polkit's text agent for process PID on a terminal
+#                         of its own, its transcript in polkit-agent.log;
+#                         prints its pid
+#   polkit-agent-stop PID ends that agent and whatever it started
+#   bus-log               the monitor's log of the system bus
 
 export PATH=/bin
 
@@ -80,6 +101,83 @@ await() { # tenths, command...
 has_record() { [ -n "$(ls "$1")" ]; }
 is_socket() { [ -S "$1" ]; }
 not_running() { ! kill -0 "$1" 2>/dev/null; }
+has_owner() {
+    chroot /host dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
+}
+has_text() { [ -s "$1" ]; }
+# Whether polkit answers process pid's udisks2 mount as pkcheck's status says.
+pkcheck_says() { # pid, status
+    chroot /host pkcheck --action-id org.freedesktop.udisks2.filesystem-mount --process "$1" >/dev/null 2>&1
+    [ $? -eq "$2" ]
+}
+
+# A program inside the chroot in the background; $! is its pid.
+in_chroot_background() { # log, program, args...
+    log=$1
+    shift
+    (exec chroot /host "$@") </dev/null >"$log" 2>&1 3>&- &
+}
+# Becomes a program inside the chroot run as a user, with the user's groups
+# and a user's environment: env's words, then the program and its arguments.
+# In a subshell in the background, $! is the program's pid.
+as_user() { # user, words...
+    user=$1
+    shift
+    exec chroot /host /usr/bin/setpriv --reuid="$user" --regid="$user" --init-groups \
+        /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="/tmp/$user" LANG=C.UTF-8 "$@"
+}
+# What the desktop's services write, over the read-only root, where the
+# release has it: Debian 13's polkit keeps no state of its own.
+desktop_tmpfs="/var/lib/udisks2 /var/lib/polkit-1 /etc/polkit-1/rules.d /var/lib/dbus /media"
+# What the bus monitor logs: the program's questions to the bus, to UDisks2
+# and polkit's on its behalf, every error and every connection's coming and going.
+bus_watch="type=error type=signal,member=NameOwnerChanged
+    type=method_call,interface=org.freedesktop.DBus,member=GetNameOwner
+    type=method_call,interface=org.freedesktop.DBus,member=StartServiceByName
+    type=method_call,destination=org.freedesktop.UDisks2
+    type=method_call,interface=org.freedesktop.UDisks2.Filesystem
+    type=method_call,interface=org.freedesktop.DBus.Properties,member=Get
+    type=method_call,interface=org.freedesktop.PolicyKit1.Authority
+    type=method_call,interface=org.freedesktop.PolicyKit1.AuthenticationAgent"
+
+# Polkit reloads its rules as a file appears whole in their folder.
+write_polkit_rule() { # user, result
+    rules=/host/etc/polkit-1/rules.d
+    cat >"$rules/.trayvo.new" <<EOF
+polkit.addRule(function (action, subject) {
+    if (subject.user == "$1" && action.id.indexOf("org.freedesktop.udisks2.") == 0)
+        return polkit.Result.$2;
+});
+EOF
+    mv "$rules/.trayvo.new" "$rules/50-trayvo.rules"
+}
+
+add_user() { # user; prints its uid
+    mkdir -p /desktop
+    for file in passwd group shadow; do cp "/host/etc/$file" "/desktop/$file" || return 1; done
+    if grep -q "^$1:" /desktop/passwd; then
+        echo "the host has a user $1 already"
+        return 1
+    fi
+    # The first id from 1000 on that no user and no group has.
+    uid=$(awk -F: '{ taken[$3] } END { for (id = 1000; id in taken; id++); print id }' /desktop/passwd /desktop/group)
+    echo "$1:x:$uid:$uid::/tmp/$1:/bin/sh" >>/desktop/passwd
+    echo "$1:x:$uid:" >>/desktop/group
+    echo "$1:!:1::::::" >>/desktop/shadow
+    sed -i "/^cdrom:/{s/\$/,$1/;s/:,/:/}" /desktop/group
+    for file in passwd group shadow; do mount --bind "/desktop/$file" "/host/etc/$file" || return 1; done
+    mkdir -p "/host/tmp/$1" "/host/run/user/$uid"
+    chown "$uid:$uid" "/host/tmp/$1" "/host/run/user/$uid" && chmod 700 "/host/run/user/$uid"
+    echo "$uid"
+}
+
+# Ends the process that owns a name on the system bus.
+stop_owner() { # name
+    pid=$(chroot /host dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | sed -n 's/^ *uint32 //p')
+    [ -z "$pid" ] || { kill "$pid" && await 50 not_running "$pid"; }
+}
 
 serve() { # verb, args...
     verb=$1
@@ -163,6 +261,91 @@ serve() { # verb, args...
         in_x import -window root -depth 8 "ppm:/tmp/$1.ppm" </dev/null &&
             md5sum "/host/tmp/$1.ppm" | cut -d' ' -f1
         ;;
+    desktop-start)
+        uid=$(add_user "$1") || { echo "$uid"; return 1; }
+        for dir in $desktop_tmpfs; do
+            [ ! -d "/host$dir" ] || mount -t tmpfs -o mode=755 tmpfs "/host$dir" || return 1
+        done
+        # polkit's text agent needs a terminal.
+        mkdir -p /host/dev/pts && mount -t devpts -o ptmxmode=666 devpts /host/dev/pts || return 1
+        serve udev-start || return 1
+        # A desktop system's udev has the kernel poll drives for media changes
+        # once the block module comes: UDisks2 learns of a disc that way.
+        cat /sys/module/block/parameters/events_dfl_poll_msecs >/desktop/poll_msecs
+        chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm trigger --action=add /sys/module/block &&
+            chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60 || return 1
+        mkdir -p /host/run/dbus
+        chroot /host dbus-uuidgen --ensure && chroot /host dbus-daemon --system --fork || return 1
+        # shellcheck disable=SC2086 # one match rule a word
+        in_chroot_background /host/tmp/desktop-bus.log dbus-monitor --system $bus_watch
+        echo $! >/desktop/monitor.pid
+        await 100 has_text /host/tmp/desktop-bus.log || { echo "no bus monitor"; return 1; }
+        write_polkit_rule "$1" YES
+        in_chroot_background /host/tmp/polkitd.log /usr/lib/polkit-1/polkitd --no-debug
+        await 300 has_owner org.freedesktop.PolicyKit1 || { echo "no polkitd"; return 1; }
+        in_chroot_background /host/tmp/udisksd.log /usr/libexec/udisks2/udisksd
+        udisksd=$!
+        await 300 has_owner org.freedesktop.UDisks2 || { echo "no udisksd"; return 1; }
+        echo "uid $uid udisksd $udisksd"
+        ;;
+    desktop-rule)
+        write_polkit_rule "$1" "$2"
+        case $2 in
+        YES) expected=0 ;;
+        NO) expected=1 ;;
+        *) expected=2 ;; # it would take a password
+        esac
+        (as_user "$1" sleep 60) </dev/null >/dev/null 2>&1 3>&- &
+        subject=$!
+        await 100 pkcheck_says "$subject" "$expected"
+        taken=$?
+        kill "$subject"
+        return $taken
+        ;;
+    desktop-stop)
+        stop_owner org.freedesktop.UDisks2
+        stop_owner org.freedesktop.PolicyKit1
+        kill "$(cat /desktop/monitor.pid)" 2>/dev/null
+        kill "$(cat /host/run/dbus/pid)" 2>/dev/null
+        # What UDisks2 mounted, the last first.
+        grep -o ' /host/media/[^ ]*' /proc/mounts | sed '1!G;h;$!d' | while read -r point; do
+            umount "$(printf '%b' "$point")"
+        done
+        cat /desktop/poll_msecs >/sys/module/block/parameters/events_dfl_poll_msecs
+        serve udev-stop
+        umount /host/dev/pts
+        for dir in $desktop_tmpfs; do [ ! -d "/host$dir" ] || umount "/host$dir"; done
+        for file in passwd group shadow; do umount "/host/etc/$file"; done
+        ;;
+    as-user)
+        user=$1
+        shift
+        as_user "$user" "$@" </dev/null
+        ;;
+    user-gui-start)
+        uid=$(chroot /host /usr/bin/id -u "$1") || return 1
+        mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
+        chmod 755 "/host/tmp/trayvo-program/${2##*/}"
+        in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
+        xvfb=$!
+        await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+        (as_user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" "XDG_RUNTIME_DIR=/run/user/$uid" DISPLAY=:1 \
+            QT_QPA_PLATFORM=xcb "/tmp/trayvo-program/${2##*/}") </dev/null >/host/tmp/program.log 2>&1 3>&- &
+        echo "$xvfb $!"
+        ;;
+    polkit-agent)
+        in_chroot_background /dev/null script -qfc "pkttyagent --process $1" /tmp/polkit-agent.log
+        echo $!
+        ;;
+    polkit-agent-stop)
+        # The agent runs in a session of its own, the helper it starts for
+        # a password with it.
+        session=$(pgrep -P "$1")
+        kill "$1"
+        [ -z "$session" ] || pkill -s "$session"
+        await 50 not_running "$1"
+        ;;
+    bus-log) cat /host/tmp/desktop-bus.log ;;
     *)
         echo "unknown command $verb"
         return 127

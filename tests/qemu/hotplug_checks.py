@@ -83,8 +83,9 @@ class ProgramWindow:
         found = screen.x("timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible", "--all",
                          "--pid", pid, "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
         expect(len(found) == 1, f"program {pid} has windows {found}")
+        self.window = found[0]
         geometry = dict(line.split("=", 1) for line in screen.x("xdotool", "getwindowgeometry", "--shell",
-                                                                 found[0]) if "=" in line)
+                                                                 self.window) if "=" in line)
         self.left, self.top = int(geometry["X"]), int(geometry["Y"])
 
     def read(self):

@@ -217,16 +217,21 @@ class Machine:
     def drivecheck_run(self, *args, limit=COMMAND_LIMIT_S):
         return self.guest.run("run", self.drivecheck, *args, limit=limit)
 
-    def mount_points(self, drive):
-        """Where the guest has the drive's disc mounted, as the chroot sees it."""
-        points = []
+    def mounts(self, drive):
+        """[(mount point, options)] of the drive's disc in the guest's mount
+        table, the points as the chroot sees them."""
+        mounts = []
         for line in self.guest.run("mounts").lines:
-            device, point = line.split(" ")[:2]
+            device, point, _, options = line.split(" ")[:4]
             if device == drive.node:
                 # The kernel escapes only blanks and backslashes, in octal.
                 point = re.sub(r"\\([0-7]{3})", lambda octal: chr(int(octal.group(1), 8)), point)
-                points.append(point.removeprefix("/host"))
-        return points
+                mounts.append((point.removeprefix("/host"), options))
+        return mounts
+
+    def mount_points(self, drive):
+        """Where the guest has the drive's disc mounted, as the chroot sees it."""
+        return [point for point, _ in self.mounts(drive)]
 
     def mount_at(self, drive, directory):
         answer = self.guest.run("mount-at", drive.node, hexpath(directory))

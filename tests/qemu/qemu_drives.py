@@ -7,15 +7,17 @@ host's root file system, and compares every answer with what QEMU's monitor
 (QMP) says the drives hold. The host drives both sides: it changes a drive over
 QMP, then asks the guest to probe it, or has the guest move a tray and asks
 QMP where it went. Then the program itself runs in the guest on a virtual X
-server and a click on its button must open a tray; last, with udev's daemon
-running, drives are plugged in and pulled out under the running program.
+server and a click on its button must open a tray; then it runs as a desktop
+user, with the system's own udev, bus, polkit and UDisks2 behind it; last,
+with udev's daemon running, drives are plugged in and pulled out under the
+running program.
 
 The kernel package is downloaded once into the cache directory and never
 installed; the guest's initramfs is busybox plus the few modules it needs.
 
 The parts: kernel.py (Debian's kernel), initramfs.py, machine.py (QEMU and its
 drives) with qmp.py and guest.py (its two channels), and the checks in
-drive_checks.py, button_checks.py and hotplug_checks.py.
+drive_checks.py, button_checks.py, desktop_checks.py and hotplug_checks.py.
 """
 
 import argparse
@@ -28,6 +30,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import button_checks
+import desktop_checks
 import drive_checks
 import hotplug_checks
 from common import CheckFailed, TestError, log
@@ -36,7 +39,7 @@ from kernel import debian_kernel
 from machine import Machine
 from qmp import QmpError
 
-CHECKS = drive_checks.CHECKS + button_checks.CHECKS + hotplug_checks.CHECKS
+CHECKS = drive_checks.CHECKS + button_checks.CHECKS + desktop_checks.CHECKS + hotplug_checks.CHECKS
 
 
 @dataclass

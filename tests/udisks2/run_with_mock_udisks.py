@@ -12,28 +12,38 @@ as its system bus and the rest in TRAYVO_TEST_* variables. It exits with the
 test program's status. Every process started here is stopped at the end, and
 dies with this one should it be killed first.
 
-Like UDisks2, the mock refuses to unmount what is not mounted and to mount
-what is; and it refuses every Unmount or Mount that would ask the user for a
-password, which the program must never let happen. After the run it shows
+Like UDisks2 (as met in the QEMU test's guest), the mock refuses to unmount
+what is not mounted and to mount what is, takes a filesystem off one mount
+point per Unmount, and answers with UDisks2's own error names and messages,
+also where a device has no filesystem. It also refuses every Unmount or
+Mount that would ask the user for a password, which the program must never
+let happen; UDisks2 itself would have polkit ask. After the run it shows
 that activation on the idle bus would leave the marker the test program
 looks for, without which the marker's absence would prove nothing.
 
 The mock's block devices, by kernel name (the test program knows them by the
 same names, and each case uses its own devices, so a run needs a fresh mock):
-  sr0  filesystem mounted in two places; Unmount unmounts it
+  sr0  filesystem mounted in two places; each Unmount takes it off one
   sr1  filesystem, not mounted
   sr2  filesystem mounted; Unmount fails as busy
-  sr3  no filesystem (an audio CD)
+  sr3  no filesystem (an audio CD): a block device without the Filesystem
+       interface
   sr4  filesystem, not mounted; Mount mounts it under a label with a space
        and Chinese characters
   sr5  filesystem already mounted
-  sr6  filesystem, not mounted; Mount fails
+  sr6  filesystem, not mounted; Mount is refused, as polkit refuses a user
+       without a password
   sr7  as sr4, for the program's folder command
   sr8  as sr2, for the program's tray command
+  sr9  a device UDisks2 does not know: every call fails as for a path
+       without an object
   sr10 filesystem mounted; Unmount unmounts it, for the program's tray command
   sr11 filesystem mounted; its mount points come 3 s late
   sr12 filesystem, not mounted; its mount points and Mount each come 1.2 s
        late, so that only the two together overrun the test's 2 s deadline
+  sr13 filesystem mounted by the user and then by someone else; Unmount takes
+       off the user's mount and is refused the other, as polkit refuses a
+       user another's mount without a password
 """
 
 import ctypes
@@ -54,6 +64,7 @@ UDISKS = 'org.freedesktop.UDisks2'
 ROOT = '/org/freedesktop/UDisks2'
 FILESYSTEM = 'org.freedesktop.UDisks2.Filesystem'
 MOCK = 'org.freedesktop.DBus.Mock'
+PROPERTIES = 'org.freedesktop.DBus.Properties'
 
 LABEL_MOUNT = '/media/user/数据 光盘'
 
@@ -75,9 +86,15 @@ START_TIMEOUT_S = 20
 TEST_TIMEOUT_S = 90
 
 
+def raise_error(name, message_code):
+    """Python for a mock method: fail with UDisks2's error name, and the
+    message that message_code, Python over the method's self, makes."""
+    return f'raise dbus.exceptions.DBusException({message_code}, name={name!r})'
+
+
 def error(name, message):
-    """Python for a mock method: fail with UDisks2's error name."""
-    return f'raise dbus.exceptions.DBusException({message!r}, name={name!r})'
+    """Python for a mock method: fail with UDisks2's error name and message."""
+    return raise_error(name, repr(message))
 
 
 def set_mount_points(*paths):
@@ -94,12 +111,23 @@ def late(seconds, code):
     return f'time.sleep({seconds})\n{code}'
 
 
-# Checks at the start of every Unmount and Mount, as UDisks2 makes them.
-NO_PROMPT = ("if not args[0].get('auth.no_user_interaction', False):\n    "
-             + error('org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain', 'would ask for a password') + "\n")
+NOT_AUTHORIZED = error('org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain', 'Not authorized to perform operation')
+# In a mock method: the device's node, and where it is mounted.
+NODE = "'/dev/' + self.path.rsplit('/', 1)[1]"
 MOUNTED = f"self.props[{FILESYSTEM!r}]['MountPoints']"
-UNMOUNT_CHECKS = NO_PROMPT + f"if not {MOUNTED}:\n    " + error('org.freedesktop.UDisks2.Error.NotMounted', 'not mounted') + "\n"
-MOUNT_CHECKS = NO_PROMPT + f"if {MOUNTED}:\n    " + error('org.freedesktop.UDisks2.Error.AlreadyMounted', 'already mounted') + "\n"
+# Checks at the start of every Unmount and Mount, as UDisks2 makes them.
+NO_PROMPT = f"if not args[0].get('auth.no_user_interaction', False):\n    {NOT_AUTHORIZED}\n"
+UNMOUNT_CHECKS = (NO_PROMPT + f"if not {MOUNTED}:\n    "
+                  + raise_error('org.freedesktop.UDisks2.Error.NotMounted', f"\"Device `\" + {NODE} + \"' is not mounted\"")
+                  + "\n")
+MOUNT_CHECKS = (NO_PROMPT + f"if {MOUNTED}:\n    "
+                + raise_error('org.freedesktop.UDisks2.Error.AlreadyMounted',
+                              f"'Device ' + {NODE} + ' is already mounted at `' + bytes({MOUNTED}[0][:-1]).decode()"
+                              " + \"'.\\n\"")
+                + "\n")
+# Unmount as UDisks2 does it: off the first mount point only.
+UNMOUNT_FIRST = f"{MOUNTED} = dbus.Array({MOUNTED}[1:], signature='ay')"
+BUSY = raise_error('org.freedesktop.UDisks2.Error.DeviceBusy', f"'Error unmounting ' + {NODE} + ': target is busy'")
 
 
 def mount_points(*paths):
@@ -179,29 +207,48 @@ def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECT
                    [('Unmount', 'a{sv}', '', UNMOUNT_CHECKS + unmount), ('Mount', 'a{sv}', 's', MOUNT_CHECKS + mount)])
 
 
+def add_block_without_filesystem(bus, mock, name, known=True):
+    """A block device as UDisks2 shows one without a filesystem: asked for
+    the Filesystem interface's property or methods, it answers as GDBus does
+    for an interface an object lacks. One UDisks2 does not know at all gets
+    GDBus's answer for a path without an object, which the mock, unlike
+    GDBus, cannot give without an object there."""
+    path = f'{ROOT}/block_devices/{name}'
+    mock.AddObject(path, 'org.freedesktop.UDisks2.Block', {'Device': dbus.ByteArray(f'/dev/{name}'.encode() + b'\0')}, [])
+    no_interface = f'No such interface \u201c{FILESYSTEM}\u201d'
+    unknown_method = error('org.freedesktop.DBus.Error.UnknownMethod', f'{no_interface} on object at path {path}')
+    no_property = error('org.freedesktop.DBus.Error.InvalidArgs', no_interface)
+    if not known:
+        unknown_method = no_property = error('org.freedesktop.DBus.Error.UnknownMethod',
+                                             f'Object does not exist at path \u201c{path}\u201d')
+    block = mock_object(bus, path)
+    block.AddMethods(FILESYSTEM, [('Mount', 'a{sv}', 's', unknown_method), ('Unmount', 'a{sv}', '', unknown_method)])
+    block.AddMethod(PROPERTIES, 'Get', 'ss', 'v',
+                    f"if args[0] == {FILESYSTEM!r}:\n    {no_property}\n"
+                    "ret = self.props[args[0]][args[1]]")
+
+
 def add_block_devices(bus):
     mock = mock_object(bus, ROOT)
-    add_filesystem(mock, 'sr0', mounted_at=('/media/user/DISC', '/mnt/disc'),
-                   unmount=set_mount_points())
+    add_filesystem(mock, 'sr0', mounted_at=('/media/user/DISC', '/mnt/disc'), unmount=UNMOUNT_FIRST)
     add_filesystem(mock, 'sr1')
-    add_filesystem(mock, 'sr2', mounted_at=('/media/user/BUSY',),
-                   unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
-    add_filesystem(mock, 'sr10', mounted_at=('/media/user/FREE',), unmount=set_mount_points())
-    mock.AddObject(f'{ROOT}/block_devices/sr3', 'org.freedesktop.UDisks2.Block',
-                   {'Device': dbus.ByteArray(b'/dev/sr3\0')}, [])
+    add_filesystem(mock, 'sr2', mounted_at=('/media/user/BUSY',), unmount=BUSY)
+    add_filesystem(mock, 'sr10', mounted_at=('/media/user/FREE',), unmount=UNMOUNT_FIRST)
+    add_filesystem(mock, 'sr13', mounted_at=('/media/user/OWN', '/mnt/admin'),
+                   unmount=f"if bytes({MOUNTED}[0]) == b'/mnt/admin\\0':\n    {NOT_AUTHORIZED}\n{UNMOUNT_FIRST}")
+    add_block_without_filesystem(bus, mock, 'sr3')
+    add_block_without_filesystem(bus, mock, 'sr9', known=False)
     add_filesystem(mock, 'sr4', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
     add_filesystem(mock, 'sr5', mounted_at=('/media/user/OLD DISC',))
-    add_filesystem(mock, 'sr6', mount=error('org.freedesktop.UDisks2.Error.Failed', 'bad superblock'))
+    add_filesystem(mock, 'sr6', mount=NOT_AUTHORIZED)
     add_filesystem(mock, 'sr7', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
-    add_filesystem(mock, 'sr8', mounted_at=('/media/user/BUSY',),
-                   unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
+    add_filesystem(mock, 'sr8', mounted_at=('/media/user/BUSY',), unmount=BUSY)
     # Properties.Get of these two objects is their own, answering late.
-    properties = 'org.freedesktop.DBus.Properties'
     answer_late = f"ret = self.props[{FILESYSTEM!r}]['MountPoints']"
-    add_filesystem(mock, 'sr11', mounted_at=('/media/user/LATE',), unmount=set_mount_points())
-    mock_object(bus, f'{ROOT}/block_devices/sr11').AddMethod(properties, 'Get', 'ss', 'v', late(3, answer_late))
+    add_filesystem(mock, 'sr11', mounted_at=('/media/user/LATE',), unmount=UNMOUNT_FIRST)
+    mock_object(bus, f'{ROOT}/block_devices/sr11').AddMethod(PROPERTIES, 'Get', 'ss', 'v', late(3, answer_late))
     add_filesystem(mock, 'sr12', mount=late(1.2, f"{set_mount_points('/media/user/LATE')}\nret = '/media/user/LATE'"))
-    mock_object(bus, f'{ROOT}/block_devices/sr12').AddMethod(properties, 'Get', 'ss', 'v', late(1.2, answer_late))
+    mock_object(bus, f'{ROOT}/block_devices/sr12').AddMethod(PROPERTIES, 'Get', 'ss', 'v', late(1.2, answer_late))
 
 
 def mock_object(bus, path):

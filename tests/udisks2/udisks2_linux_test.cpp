@@ -69,14 +69,17 @@ TEST(Udisks2Reach, FindsTheServiceOnlyOnABusWhereItRuns)
 }
 
 // The mock refuses, as UDisks2 does, to unmount what is not mounted and to
-// mount what is; it also refuses every call that would ask for a password.
+// mount what is, and takes a filesystem off one mount point per Unmount; it
+// also refuses every call that would ask for a password.
 TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
 {
     Udisks2 udisks;
-    // Mounted in two places: one Unmount covers both.
+    // Mounted in two places: off both, and then there is nothing to unmount.
     EXPECT_EQ(udisks.unmountFilesystems("sr0"), UnmountOutcome::Unmounted);
     EXPECT_EQ(udisks.unmountFilesystems("sr0"), UnmountOutcome::Unmounted);
     EXPECT_EQ(udisks.unmountFilesystems("sr1"), UnmountOutcome::Unmounted);
+    EXPECT_EQ(udisks.unmountFilesystems("sr13"), UnmountOutcome::NotUnmounted)
+        << "a filesystem still mounted elsewhere passed for unmounted";
 
     // No filesystem at all (an audio CD), or a device UDisks2 does not know:
     // nothing of it can be mounted.
