@@ -1,8 +1,12 @@
+#include "platform/off_thread_os_operations.h"
 #include "tests/fakes/fake_os_operations.h"
 #include "tests/fakes/fake_window_runtime.h"
 #include "ui/main/frmMain.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
 
 namespace trayvo {
 namespace {
@@ -161,6 +165,48 @@ TEST(frmMain, FolderButtonKeepsTheWatchAndReportsAFolderThatCannotOpen)
     main.window().control("Command3").click();
     EXPECT_EQ(main.runtime.errorsShown, std::vector<Text>{u"无法打开光驱设备 F:\\ 的目录。"});
     EXPECT_EQ(main.window().pointer, MousePointer::Default);
+}
+
+// Over the operations as the program wires them, each blocking call a wait.
+TEST(frmMain, WhatComesWhileACallIsWaitedForIsHandledAfterItOnce)
+{
+    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    FakeWindowRuntime runtime;
+    OffThreadOsOperations offThread(runtime, os);
+    ctlCdrom drives(offThread);
+    frmMain form(runtime, drives, offThread);
+    form.Show();
+    auto& window = static_cast<FakeWindow&>(form.window());
+    auto& timer = window.control("Timer1");
+    EXPECT_EQ(runtime.waits, 1);
+
+    // Both buttons pressed while the tray moves: each action runs whole,
+    // after it, in turn.
+    bool pressed = false;
+    runtime.whileWaiting = [&] {
+        if (std::exchange(pressed, true))
+            return;
+        window.control("Command2").click();
+        window.control("Command1").click();
+    };
+    window.control("Command1").click();
+    const std::vector<std::u16string> open{u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door open wait",
+                                           u"close nowCD"};
+    std::vector<std::u16string> expected = open;
+    expected.insert(expected.end(), {u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door closed wait",
+                                     u"close nowCD"});
+    expected.insert(expected.end(), open.begin(), open.end());
+    EXPECT_EQ(os->mciCommands, expected);
+
+    // Ticks falling due during a slow probe are dropped: one probe at a time.
+    runtime.whileWaiting = [&] {
+        for (int i = 0; i < 3; ++i)
+            timer.elapse();
+    };
+    timer.elapse();
+    timer.elapse();
+    EXPECT_EQ(os->probed.size(), 3u);
+    EXPECT_EQ(timer.ticks, 8);
 }
 
 // The About window over the main one: a fresh window each time, its link

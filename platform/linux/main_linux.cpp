@@ -2,6 +2,7 @@
 
 #include "drives/ctlCdrom.h"
 #include "platform/linux/os_operations_linux.h"
+#include "platform/off_thread_os_operations.h"
 #include "platform/qt/runtime_qt.h"
 #include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -35,7 +37,11 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     using namespace trayvo;
     QtWindowRuntime runtime(appIdentity);
-    LinuxOsOperations os;
+    // The drives are asked off the window's thread: a drive that does not
+    // answer must not stall the window. A call still blocked when the window
+    // is closed is left to the kernel, which ends it with the process; it
+    // shares the operations it uses, so nothing it touches goes before.
+    OffThreadOsOperations os(runtime, std::make_shared<LinuxOsOperations>());
     ctlCdrom drives(os);
     frmMain mainWindow(runtime, drives, os);
     mainWindow.Show();

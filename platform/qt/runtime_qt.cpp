@@ -55,6 +55,11 @@ void QtWindowRuntime::runHandler(const Handler& handler)
     guard_.run(handler);
 }
 
+void QtWindowRuntime::waitFor(BlockingCall call)
+{
+    wait_.waitFor(std::move(call));
+}
+
 void QtWindowRuntime::showError(TextView message)
 {
     QMessageBox box(QMessageBox::Critical, toQString(identity_.title), toQString(message), QMessageBox::Ok,

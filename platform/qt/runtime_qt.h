@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/handler_guard.h"
+#include "platform/qt/wait_qt.h"
 #include "platform/window_runtime.h"
 
 #include <QTranslator>
@@ -18,12 +19,14 @@ public:
     const AppIdentity& app() const override { return identity_; }
     std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
     void runHandler(const Handler& handler) override;
+    void waitFor(BlockingCall call) override;
 
 private:
     void showError(TextView message);
 
     AppIdentity identity_;
     HandlerGuard guard_;
+    QtWait wait_{guard_};
     QTranslator qtTranslator_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 namespace trayvo {
@@ -55,8 +56,34 @@ bool Win32OsOperations::startProcess(const std::u16string& commandLine, ShowStat
     return true;
 }
 
+namespace {
+
+// ShellExecute may hand the address to a shell extension through COM, which
+// the calling thread must have started; the thread it runs on has nothing
+// else of COM's.
+class ComApartment {
+public:
+    ComApartment()
+        : started_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    {
+    }
+    ~ComApartment()
+    {
+        if (started_)
+            ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool started_;
+};
+
+} // namespace
+
 void Win32OsOperations::shellExecute(WindowHandle owner, const std::u16string& url)
 {
+    const ComApartment com;
     ::ShellExecuteA(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
                     static_cast<int>(ShowState::Maximized));
 }

@@ -60,6 +60,11 @@ void Win32WindowRuntime::runHandler(const Handler& handler)
     guard_.run(handler);
 }
 
+void Win32WindowRuntime::waitFor(BlockingCall call)
+{
+    wait_.waitFor(std::move(call));
+}
+
 int Win32WindowRuntime::run()
 {
     while (dispatchOne()) {

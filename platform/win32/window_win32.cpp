@@ -119,7 +119,7 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
 void Win32Window::onTimer(UINT_PTR id)
 {
     if (const auto timer = timersById_.find(id); timer != timersById_.end() && timer->second->enabled())
-        runtime_.runHandler(timer->second->tickHandler());
+        runtime_.runTick(timer->second->tickHandler());
 }
 
 // Labels draw on the form's own face, in their own colour.

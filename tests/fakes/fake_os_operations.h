@@ -19,6 +19,7 @@ public:
     std::map<DriveRoot, DriveType> types;
     std::set<DriveRoot> discs;
     std::string probeFailure; // when set, a probe throws with this text
+    std::function<void()> duringProbe; // runs at each probe
     mutable std::vector<DriveRoot> probed;
     std::vector<std::pair<WindowHandle, std::u16string>> opened; // shellExecute calls
     std::vector<std::u16string> mciCommands;
@@ -52,6 +53,8 @@ public:
     DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override
     {
         probed.push_back(root);
+        if (duringProbe)
+            duringProbe();
         if (!probeFailure.empty())
             throw std::runtime_error(probeFailure);
         if (!discs.contains(root))

@@ -1,0 +1,88 @@
+#include "platform/win32/wait_win32.h"
+
+#include "platform/win32/win32_handles.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+namespace trayvo {
+
+// The worker's wake-up for the window's thread: an auto-reset event, waited
+// for together with the thread's messages.
+class EventWake final : public WakeSignal {
+public:
+    EventWake()
+        : event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
+    {
+        if (!event_)
+            throw std::runtime_error("CreateEvent failed");
+    }
+
+    HANDLE handle() const { return event_.get(); }
+    void raise() override { ::SetEvent(event_.get()); }
+
+private:
+    UniqueHandle event_;
+};
+
+namespace {
+
+// What wakes the wait: everything but the keyboard. Mouse input wakes it
+// for the title bar's sake; the rest of it stays queued.
+constexpr DWORD wakeMask = QS_SENDMESSAGE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY | QS_MOUSE;
+
+// Dispatches what is waiting, input to the windows aside; the exit code when
+// the quit message came.
+std::optional<int> dispatchAllButInput()
+{
+    MSG message{};
+    // Sent messages are delivered inside PeekMessage itself.
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_SENDMESSAGE | PM_QS_POSTMESSAGE | PM_QS_PAINT)) {
+        if (message.message == WM_QUIT)
+            return static_cast<int>(message.wParam);
+        ::DispatchMessageW(&message);
+    }
+    // The title bar and frame: moving the window, its buttons, closing it.
+    while (::PeekMessageW(&message, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE))
+        ::DispatchMessageW(&message);
+    return std::nullopt;
+}
+
+} // namespace
+
+Win32Wait::Win32Wait(HandlerGuard& guard)
+    : guard_(guard)
+    , wake_(std::make_shared<EventWake>())
+    , worker_(wake_)
+{
+}
+
+Win32Wait::~Win32Wait() = default;
+
+void Win32Wait::waitFor(BlockingCall call)
+{
+    const HandlerGuard::Wait wait(guard_);
+    worker_.start(std::move(call));
+    if (!worker_.ended(quickCallSpin) && worker_.wakeWhenEnded())
+        dispatchUntilEnded();
+    worker_.finish();
+}
+
+// The quit message, posted when the last window closed, ends the wait: the
+// call is left to itself, and the message goes back for the runtime's loop.
+void Win32Wait::dispatchUntilEnded()
+{
+    const HANDLE ended = wake_->handle();
+    for (;;) {
+        if (const std::optional<int> exitCode = dispatchAllButInput()) {
+            ::PostQuitMessage(*exitCode);
+            throw ProgramEnding();
+        }
+        if (worker_.ended())
+            return;
+        ::MsgWaitForMultipleObjectsEx(1, &ended, INFINITE, wakeMask, 0);
+    }
+}
+
+} // namespace trayvo
