@@ -38,9 +38,11 @@
 export PATH=/bin
 
 # The X server's display, and the environment of a desktop user's programs.
-# The chroot's /tmp and /run are the guest's own, and writable.
+# The chroot's /tmp and /run are the guest's own, and writable. The program
+# takes the place of the shell, so that a background one's $! is its own pid
+# and gui-stop ends it, not the shell that started it.
 in_x() { # program, args...
-    chroot /host env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 \
+    exec chroot /host env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 \
         LANG=C.UTF-8 DISPLAY=:1 QT_QPA_PLATFORM=xcb "$@"
 }
 

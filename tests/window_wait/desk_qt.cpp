@@ -5,6 +5,7 @@
 #include "platform/qt/runtime_qt.h"
 #include "platform/qt/window_qt.h"
 #include "tests/window_wait/desk.h"
+#include "tests/wm_protocols.h"
 #include "ui/app_identity.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 
 #include <xcb/xcb.h>
 
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -50,116 +50,34 @@ void runTool(std::vector<std::string> argv)
         throw std::runtime_error(argv[0] + " failed");
 }
 
-// The desk's own connection to the X server, used from its thread only.
-class XConnection {
-public:
-    XConnection()
-        : connection_(xcb_connect(nullptr, nullptr))
-    {
-        if (xcb_connection_has_error(connection_))
-            throw std::runtime_error("no X server");
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-        protocols_ = atom("WM_PROTOCOLS");
-        ping_ = atom("_NET_WM_PING");
-        deleteWindow_ = atom("WM_DELETE_WINDOW");
-        // Answers to pings go to the root window, for the window manager,
-        // which takes them as the redirecting client; the desk listens as an
-        // ordinary one.
-        const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(connection_);
-    }
-    ~XConnection() { xcb_disconnect(connection_); }
-    XConnection(const XConnection&) = delete;
-    XConnection& operator=(const XConnection&) = delete;
-
-    void sendProtocol(xcb_window_t window, xcb_atom_t protocol, std::uint32_t stamp)
-    {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = protocols_;
-        message.data.data32[0] = protocol;
-        message.data.data32[1] = stamp;
-        message.data.data32[2] = window;
-        xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-        xcb_flush(connection_);
-    }
-
-    bool answersPing(xcb_window_t window)
-    {
-        const std::uint32_t stamp = ++stamp_;
-        sendProtocol(window, ping_, stamp);
-        const auto until = std::chrono::steady_clock::now() + 1s;
-        while (std::chrono::steady_clock::now() < until) {
-            pollfd fd{xcb_get_file_descriptor(connection_), POLLIN, 0};
-            ::poll(&fd, 1, 10);
-            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-                const auto* reply = reinterpret_cast<const xcb_client_message_event_t*>(event);
-                const bool pong = (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && reply->window == root_
-                                  && reply->data.data32[0] == ping_ && reply->data.data32[1] == stamp;
-                std::free(event);
-                if (pong)
-                    return true;
-            }
-        }
-        return false;
-    }
-
-    void close(xcb_window_t window) { sendProtocol(window, deleteWindow_, XCB_CURRENT_TIME); }
-
-    // Blackens a corner of the window where it shows only its background,
-    // asks the window to draw it again, and watches for the colour to come
-    // back.
-    bool repaints(xcb_window_t window)
-    {
-        const xcb_rectangle_t corner{2, 2, 16, 8};
-        const std::uint32_t black = 0;
-        const xcb_gcontext_t gc = xcb_generate_id(connection_);
-        xcb_create_gc(connection_, gc, window, XCB_GC_FOREGROUND, &black);
-        xcb_poly_fill_rectangle(connection_, window, gc, 1, &corner);
-        xcb_free_gc(connection_, gc);
-        xcb_clear_area(connection_, 1, window, corner.x, corner.y, corner.width, corner.height);
-        xcb_flush(connection_);
-        const auto until = std::chrono::steady_clock::now() + 1s;
-        while (std::chrono::steady_clock::now() < until) {
-            if (pixel(window, corner.x + 8, corner.y + 4) != black)
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-private:
-    xcb_atom_t atom(const char* name)
-    {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        std::free(reply);
-        return found;
-    }
-
-    std::uint32_t pixel(xcb_window_t window, std::int16_t x, std::int16_t y)
-    {
+// Spoils a corner of window where it shows only its background, asks the
+// window to draw it again, and watches for the colour to come back.
+bool repaints(xcb_connection_t* connection, xcb_window_t window)
+{
+    const xcb_rectangle_t corner{2, 2, 16, 8};
+    const std::uint32_t black = 0;
+    const xcb_gcontext_t gc = xcb_generate_id(connection);
+    xcb_create_gc(connection, gc, window, XCB_GC_FOREGROUND, &black);
+    xcb_poly_fill_rectangle(connection, window, gc, 1, &corner);
+    xcb_free_gc(connection, gc);
+    xcb_clear_area(connection, 1, window, corner.x, corner.y, corner.width, corner.height);
+    xcb_flush(connection);
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    while (std::chrono::steady_clock::now() < until) {
         xcb_get_image_reply_t* image = xcb_get_image_reply(
-            connection_, xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, x, y, 1, 1, 0x00ffffff),
+            connection,
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, corner.x + 8, corner.y + 4, 1, 1, ~0u),
             nullptr);
-        std::uint32_t value = 0;
+        std::uint32_t pixel = black;
         if (image && xcb_get_image_data_length(image) >= 4)
-            std::memcpy(&value, xcb_get_image_data(image), 4);
+            std::memcpy(&pixel, xcb_get_image_data(image), 4);
         std::free(image);
-        return value & 0x00ffffff;
+        if ((pixel & 0x00ffffff) != black)
+            return true;
+        std::this_thread::sleep_for(10ms);
     }
-
-    xcb_connection_t* connection_;
-    xcb_window_t root_ = 0;
-    xcb_atom_t protocols_ = 0;
-    xcb_atom_t ping_ = 0;
-    xcb_atom_t deleteWindow_ = 0;
-    std::uint32_t stamp_ = 0;
-};
+    return false;
+}
 
 class QtDesk final : public Desk {
 public:
@@ -217,14 +135,14 @@ public:
     }
 
     void pressDown() override { runTool({"xdotool", "key", "Down"}); }
-    bool answersPing() override { return x_.answersPing(window_); }
-    bool repaints() override { return x_.repaints(window_); }
-    void close() override { x_.close(window_); }
+    bool answersPing() override { return windowManager_.ping(window_, 1s).has_value(); }
+    bool repaints() override { return testing::repaints(windowManager_.connection(), window_); }
+    void close() override { windowManager_.close(window_); }
 
 private:
     QtWindowRuntime runtime_{appIdentity};
     QTimer sampler_;
-    XConnection x_;
+    WindowManagerConnection windowManager_;
     xcb_window_t window_ = 0;
     std::map<std::string, QPoint> centres_;
 };
