@@ -26,6 +26,9 @@
 #     node, in the QEMU guest of tests/qemu: bench/qemu_drive_cost.py;
 #   - one tray action of the program against util-linux's eject, in the same
 #     guest: bench/qemu_drive_cost.py;
+#   - wakeups with no drive while udev's daemon runs, and the time from a drive
+#     plugged in or pulled out to the window showing it, in the same guest:
+#     bench/qemu_hotplug.py;
 #   - the Windows program's start under Wine is bench/wine_startup.py's;
 #   - TODO: idle wakeups and CPU time with a drive present, when the disc
 #     watch ticks; the machine these were first taken on has none, and under

@@ -13,8 +13,7 @@
 // works the same for any X client, so the program and the baseline are timed
 // alike.
 
-#include <xcb/damage.h>
-#include <xcb/xcb.h>
+#include "xcb_support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -39,39 +38,13 @@ extern char** environ;
 
 namespace {
 
+using namespace xcb_support;
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void fail(const std::string& message)
 {
     std::fprintf(stderr, "first_paint: %s\n", message.c_str());
     std::exit(2);
-}
-
-struct FreeDeleter {
-    void operator()(void* pointer) const noexcept { std::free(pointer); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::string(name).size()), name),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-std::string title(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t netWmName, xcb_atom_t utf8)
-{
-    using Property = std::pair<xcb_atom_t, xcb_atom_t>;
-    for (const auto& [property, type] : {Property{netWmName, utf8}, Property{XCB_ATOM_WM_NAME, XCB_ATOM_STRING}}) {
-        const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, window, property, type, 0, 1024), nullptr));
-        if (reply && xcb_get_property_value_length(reply.get()) > 0)
-            return {static_cast<const char*>(xcb_get_property_value(reply.get())),
-                    static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
-    }
-    return {};
 }
 
 long rssKib(pid_t pid)
@@ -102,15 +75,11 @@ int main(int argc, char** argv)
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection))
         fail("cannot connect to the X server");
-    const xcb_query_extension_reply_t* damage = xcb_get_extension_data(connection, &xcb_damage_id);
-    if (!damage || !damage->present)
+    const xcb_query_extension_reply_t* damage = damageExtension(connection);
+    if (!damage)
         fail("the X server has no DAMAGE extension");
-    free(xcb_damage_query_version_reply(
-        connection, xcb_damage_query_version(connection, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION),
-        nullptr));
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const xcb_atom_t netWmName = atom(connection, "_NET_WM_NAME");
-    const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
+    const Titles titles(connection);
     const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     // Checked, so that the selection is in force before the program starts.
     if (const Reply<xcb_generic_error_t> error(xcb_request_check(
@@ -154,12 +123,12 @@ int main(int argc, char** argv)
                                       XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
             } else if (type == XCB_MAP_NOTIFY) {
                 const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event.get());
-                if (!mapped && title(connection, map->window, netWmName, utf8) == wanted)
+                if (!mapped && titles.of(map->window) == wanted)
                     mapped = msSince(start);
             } else if (type == damage->first_event + XCB_DAMAGE_NOTIFY) {
                 const long now = msSince(start);
                 const auto* notify = reinterpret_cast<xcb_damage_notify_event_t*>(event.get());
-                if (!painted && title(connection, notify->drawable, netWmName, utf8) == wanted)
+                if (!painted && titles.of(notify->drawable) == wanted)
                     painted = now;
             }
         }

@@ -35,9 +35,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 # The libraries the program links come from dpkg-shlibdeps. It cannot see
 # what Qt loads at run time (its platform plugins and its Chinese texts for
 # the standard buttons), the fonts the windows were laid out for, or
-# xdg-open, which opens a disc's folder. Debian 12 keeps the X11 plugin in
-# libqt6gui6 and the others in qt6-qpa-plugins, which libqt6gui6 only
-# recommends.
+# xdg-open, which opens a disc's folder. Debian 12 and 13 keep the X11
+# plugin in libqt6gui6 and the others in qt6-qpa-plugins, which libqt6gui6
+# only recommends; these names are the same on both.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, fonts-liberation2, fonts-wqy-microhei, qt6-translations-l10n, xdg-utils")

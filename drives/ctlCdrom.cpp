@@ -6,6 +6,31 @@
 #include <string>
 
 namespace trayvo {
+namespace {
+
+// The alias of one tray action, closed when the action ends, however it ends.
+// An alias left open would keep its drive: the next action's open of the
+// alias would fail, and its door command would move this drive instead.
+class ActionAlias {
+public:
+    explicit ActionAlias(OsOperations& os) : os_(os) {}
+    ~ActionAlias()
+    {
+        // A destructor must not throw, and a close that fails leaves
+        // nothing more to do.
+        try {
+            os_.sendMciString(u"close nowCD");
+        } catch (...) {
+        }
+    }
+    ActionAlias(const ActionAlias&) = delete;
+    ActionAlias& operator=(const ActionAlias&) = delete;
+
+private:
+    OsOperations& os_;
+};
+
+} // namespace
 
 SubscriptOutOfRange::SubscriptOutOfRange()
     : std::out_of_range(std::string(texts::subscriptOutOfRange))
@@ -60,9 +85,9 @@ void ctlCdrom::CloseDoor(std::int32_t index)
 void ctlCdrom::moveDoor(std::int32_t index, std::u16string_view doorState)
 {
     const DriveRoot& root = driveAt(index);
+    const ActionAlias alias(os_);
     os_.sendMciString(u"open " + root + u" type CDAudio alias nowCD wait");
     os_.sendMciString(u"set nowCD door " + std::u16string(doorState) + u" wait");
-    os_.sendMciString(u"close nowCD");
 }
 
 void ctlCdrom::ExploreDrive(const DriveRoot& path)

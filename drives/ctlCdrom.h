@@ -20,9 +20,10 @@ public:
     explicit FolderNotOpened(const DriveRoot& root);
 };
 
-// The computer's optical drives. The list is built once, at start-up, and a
-// drive is addressed by its position in it, which is also its position in the
-// main window's drive selector.
+// The computer's optical drives. The list is built at start-up and again
+// whenever the system reports drives attached or removed; a drive is
+// addressed by its position in it, which is also its position in the main
+// window's drive selector.
 class ctlCdrom {
 public:
     explicit ctlCdrom(OsOperations& os);

@@ -69,6 +69,30 @@ void HandlerGuard::runDeferred() noexcept
     draining_ = false;
 }
 
+// A notice that comes while a handler waits is deferred by run: it is heard
+// once the waiting handler has ended, never in the middle of it, where it
+// would see that handler's work half done (a tray action's timer stopped)
+// and the rest of that handler would then undo what the notice did.
+void HandlerGuard::runNotice(const Handler& handler) noexcept
+{
+    if (!showingError_ || waiting_ || ending_) {
+        run(handler);
+        return;
+    }
+    if (!handler)
+        return;
+    ++running_;
+    try {
+        handler();
+    } catch (const ProgramEnding&) {
+        ending_ = true;
+        deferred_.clear();
+    } catch (...) {
+        // One fault, one message: the one up already.
+    }
+    --running_;
+}
+
 void HandlerGuard::report(std::string_view utf8Message) noexcept
 {
     showingError_ = true;

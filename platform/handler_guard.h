@@ -31,6 +31,12 @@ public:
     void runTick(const Handler& handler) noexcept;
     // Runs later once the waiting handler has ended, as a handler.
     void defer(Handler later);
+    // As run, for a notice the system gives once and never repeats (the
+    // drives changed): dropped, it would leave the window out of step for
+    // good, so it runs while the message is up too; an error it raises then
+    // is not shown, the user being busy with one already. During a wait it
+    // is deferred like any other handler, never run when the wait ends.
+    void runNotice(const Handler& handler) noexcept;
 
     // Marks the wait for one blocking call; there is never more than one.
     class Wait {

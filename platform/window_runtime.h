@@ -54,6 +54,8 @@ class DropDownList {
 public:
     virtual ~DropDownList() = default;
     virtual void addItem(TextView text, int index) = 0;
+    // Removes every item; nothing is selected afterwards.
+    virtual void clear() = 0;
     // -1 while nothing is selected.
     virtual int selectedIndex() const = 0;
     virtual void setSelectedIndex(int index) = 0;
@@ -91,6 +93,10 @@ public:
     virtual DropDownList& dropDownList(std::string_view name) = 0;
     virtual PushButton& pushButton(std::string_view name) = 0;
     virtual Timer& timer(std::string_view name) = 0;
+    // handler runs, inside the error guard, soon after the system reports a
+    // drive attached or removed; several reports close together may come as
+    // one. Nothing is reported that happened before the window was made.
+    virtual void onDrivesChanged(Handler handler) = 0;
     // Shows the window modelessly, at its start position the first time.
     virtual void show() = 0;
     // Shows the window over owner, which takes no input meanwhile; returns

@@ -23,23 +23,26 @@ namespace trayvo {
 namespace {
 namespace fs = std::filesystem;
 
-// What the mount service did, and how it is to answer.
+// What the mount service was asked, and how it is to answer.
 struct MountServiceState {
     bool runs = true;
     bool busy = false;
-    int connections = 0;
     std::vector<std::string> calls;
 };
 
 struct FakeMountService final : MountService {
     explicit FakeMountService(MountServiceState& shared) : state(shared) {}
-    bool unmountFilesystems(const std::string& blockName) override
+    UnmountOutcome unmountFilesystems(const std::string& blockName) override
     {
+        if (!state.runs)
+            return UnmountOutcome::NoService;
         state.calls.push_back("unmount " + blockName);
-        return !state.busy;
+        return state.busy ? UnmountOutcome::NotUnmounted : UnmountOutcome::Unmounted;
     }
     std::optional<std::string> mount(const std::string& blockName) override
     {
+        if (!state.runs)
+            return std::nullopt;
         state.calls.push_back("mount " + blockName);
         return "/media/user/" + blockName;
     }
@@ -83,12 +86,7 @@ protected:
     LinuxOsOperations os() const { return LinuxOsOperations(locations()); }
     LinuxTrayDevices devices()
     {
-        return LinuxTrayDevices(locations(), [this]() -> std::unique_ptr<MountService> {
-            if (!service.runs)
-                return nullptr;
-            ++service.connections;
-            return std::make_unique<FakeMountService>(service);
-        });
+        return LinuxTrayDevices(locations(), std::make_unique<FakeMountService>(service));
     }
     // sr0's node as a real block device (11:0), mounted where mountinfo says.
     void discIn(const std::string& mountinfo)
@@ -179,6 +177,16 @@ TEST_F(LinuxDrives, UnmountsThroughTheServiceWhereItRunsElseDirectly)
     EXPECT_FALSE(devices().unmountFilesystems(node("sr0")));
     std::ofstream(root / "mountinfo") << "";
     EXPECT_TRUE(devices().unmountFilesystems(node("sr0")));
+
+    // Another filesystem over the disc's mount: neither the service nor the
+    // kernel is asked, and the tray stays shut.
+    std::ofstream(root / "mountinfo") << "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
+                                         "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n";
+    for (const bool runs : {true, false}) {
+        service.runs = runs;
+        EXPECT_FALSE(devices().unmountFilesystems(node("sr0"))) << "service runs: " << runs;
+    }
+    EXPECT_EQ(service.calls.size(), 2u);
 }
 
 TEST_F(LinuxDrives, TheFolderOfAMountedDiscComesFromTheMountTable)
@@ -190,7 +198,13 @@ TEST_F(LinuxDrives, TheFolderOfAMountedDiscComesFromTheMountTable)
     EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/My Disc");
     service.runs = true;
     EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/My Disc");
-    EXPECT_EQ(service.connections, 0) << "the service was reached with nothing to ask it";
+    EXPECT_TRUE(service.calls.empty()) << "the service was asked with nothing to ask it";
+
+    // A tmpfs over the disc's only mount: its path shows the tmpfs.
+    std::ofstream(root / "mountinfo") << "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
+                                         "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n";
+    EXPECT_EQ(devices().discFolder(node("sr0")), std::nullopt);
+    EXPECT_TRUE(service.calls.empty()) << "the service was asked to name a covered mount";
 
     std::ofstream(root / "mountinfo") << "";
     EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/sr0");

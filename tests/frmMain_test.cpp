@@ -17,6 +17,7 @@ using testing::FakeWindowRuntime;
 
 constexpr std::u16string_view present = u"光驱设备有可用光盘。";
 constexpr std::u16string_view absent = u"光驱设备中没有光盘。";
+constexpr std::u16string_view noDriveText = u"程序发现，当前计算机\r\n没有可用的光驱设备。";
 
 // The main window over fakes, shown as program start shows it.
 struct MainWindow {
@@ -30,6 +31,13 @@ struct MainWindow {
     testing::FakeControl& status() { return window().control("CDROMstatus"); }
     testing::FakeControl& selector() { return window().control("Combox"); }
     testing::FakeControl& timer() { return window().control("Timer1"); }
+    testing::FakeControl& count() { return window().control("numofCDROM"); }
+    // The system reports that root has become a drive of the given type.
+    void retype(const DriveRoot& root, DriveType type)
+    {
+        os.types[root] = type;
+        window().drivesChanged();
+    }
     // The timer's state and the pointer at each MCI command or process start.
     std::vector<std::pair<bool, MousePointer>>& watchDuringActions()
     {
@@ -68,7 +76,7 @@ TEST(frmMain, NoDriveDisablesTheButtonsAndNeverWatches)
     MainWindow main(FakeOsOperations::withCdroms({}));
     EXPECT_EQ(main.window().control("numofCDROM").caption, u"0个");
     EXPECT_TRUE(main.selector().items.empty());
-    EXPECT_EQ(main.status().caption, u"程序发现，当前计算机\r\n没有可用的光驱设备。");
+    EXPECT_EQ(main.status().caption, noDriveText);
     for (auto button : {"Command1", "Command2", "Command3"})
         EXPECT_FALSE(main.window().control(button).enabled()) << button;
     main.timer().elapse();
@@ -211,6 +219,125 @@ TEST(frmMain, WhatComesWhileACallIsWaitedForIsHandledAfterItOnce)
     EXPECT_EQ(timer.ticks, 4);
 }
 
+// The drive pulled out while its tray moves: the notice is heard once the
+// whole tray action has ended, so that the action's own last steps (the timer
+// started again) cannot undo the no-drive state it leads to.
+TEST(frmMain, ADriveRemovedDuringATrayActionIsHeardOnceAfterIt)
+{
+    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    FakeWindowRuntime runtime;
+    OffThreadOsOperations offThread(runtime, os);
+    ctlCdrom drives(offThread);
+    frmMain form(runtime, drives, offThread);
+    form.Show();
+    auto& window = static_cast<FakeWindow&>(form.window());
+    const int listedAtLoad = os->listings;
+
+    std::vector<Text> listWhenHeard;
+    runtime.whileWaiting = [&] {
+        if (os->mciCommands.size() != 2 || os->types[u"D:\\"] == DriveType::NoRootDir)
+            return;
+        os->types[u"D:\\"] = DriveType::NoRootDir;
+        window.drivesChanged();
+        listWhenHeard = window.control("Combox").items;
+    };
+    window.control("Command1").click();
+
+    EXPECT_EQ(listWhenHeard, std::vector<Text>{u"D:\\"}) << "heard inside the tray action";
+    EXPECT_EQ(os->mciCommands.size(), 3u);
+    EXPECT_EQ(os->listings, listedAtLoad + 1);
+    EXPECT_TRUE(window.control("Combox").items.empty());
+    EXPECT_EQ(window.control("numofCDROM").caption, u"0个");
+    EXPECT_EQ(window.control("CDROMstatus").caption, noDriveText);
+    EXPECT_FALSE(window.control("Timer1").enabled());
+    EXPECT_FALSE(window.control("Command1").enabled());
+    EXPECT_EQ(window.pointer, MousePointer::Default);
+}
+
+TEST(frmMain, TheListFollowsDrivesAttachedAndRemovedAndKeepsTheSelectedDrive)
+{
+    FakeOsOperations os = FakeOsOperations::withCdroms({u"D:\\", u"F:\\"});
+    os.discs = {u"D:\\", u"F:\\"};
+    MainWindow main(std::move(os));
+    main.selector().setSelectedIndex(1);
+
+    main.retype(u"E:\\", DriveType::Cdrom);
+    EXPECT_EQ(main.selector().items, (std::vector<Text>{u"D:\\", u"E:\\", u"F:\\"}));
+    EXPECT_EQ(main.count().caption, u"3个");
+    EXPECT_EQ(main.selector().text(), u"F:\\");
+
+    main.retype(u"D:\\", DriveType::NoRootDir);
+    EXPECT_EQ(main.selector().items, (std::vector<Text>{u"E:\\", u"F:\\"}));
+    EXPECT_EQ(main.count().caption, u"2个");
+    EXPECT_EQ(main.selector().text(), u"F:\\");
+    EXPECT_EQ(main.status().captionWrites, 1) << "the selected drive stayed: nothing to write";
+
+    // A stick, or a disc put in: the same drives, and nothing is touched.
+    const int countWrites = main.count().captionWrites;
+    main.retype(u"G:\\", DriveType::Removable);
+    main.os.discs.insert(u"E:\\");
+    main.window().drivesChanged();
+    EXPECT_EQ(main.count().captionWrites, countWrites);
+    EXPECT_EQ(main.selector().text(), u"F:\\");
+}
+
+// The stick that takes a pulled drive's letter is no optical drive, and a
+// letter that becomes one joins the list.
+TEST(frmMain, WhenTheSelectedDriveGoesTheFirstIsChosenAndItsStatusShownIfItDiffers)
+{
+    FakeOsOperations os = FakeOsOperations::withCdroms({u"D:\\", u"E:\\", u"F:\\"});
+    os.discs = {u"D:\\", u"E:\\"};
+    MainWindow main(std::move(os));
+    auto& status = main.status();
+    main.selector().setSelectedIndex(1);
+
+    main.retype(u"E:\\", DriveType::Removable);
+    EXPECT_EQ(main.selector().items, (std::vector<Text>{u"D:\\", u"F:\\"}));
+    EXPECT_EQ(main.selector().selectedIndex(), 0);
+    EXPECT_EQ(main.os.probed.back(), u"D:\\");
+    EXPECT_EQ(status.captionWrites, 1) << "D: has a disc too: nothing to write";
+
+    main.selector().setSelectedIndex(1);
+    main.timer().elapse();
+    EXPECT_EQ(status.caption, absent);
+    main.retype(u"F:\\", DriveType::Removable);
+    EXPECT_EQ(main.selector().selectedIndex(), 0);
+    EXPECT_EQ(status.caption, present) << "written at once, not at the next tick";
+    EXPECT_EQ(status.captionWrites, 3);
+
+    main.retype(u"E:\\", DriveType::Cdrom);
+    EXPECT_EQ(main.selector().items, (std::vector<Text>{u"D:\\", u"E:\\"}));
+    EXPECT_EQ(status.captionWrites, 3);
+}
+
+TEST(frmMain, NoDriveThenOneThenNoneAgain)
+{
+    MainWindow main(FakeOsOperations::withCdroms({}));
+    const auto buttonsEnabled = [&] {
+        std::vector<bool> enabled;
+        for (auto button : {"Command1", "Command2", "Command3"})
+            enabled.push_back(main.window().control(button).enabled());
+        return enabled;
+    };
+
+    main.os.discs = {u"D:\\"};
+    main.retype(u"D:\\", DriveType::Cdrom);
+    EXPECT_EQ(main.count().caption, u"1个");
+    EXPECT_EQ(main.selector().items, std::vector<Text>{u"D:\\"});
+    EXPECT_EQ(main.selector().selectedIndex(), 0);
+    EXPECT_EQ(main.status().caption, present);
+    EXPECT_EQ(buttonsEnabled(), std::vector<bool>(3, true));
+    EXPECT_TRUE(main.timer().enabled());
+
+    main.retype(u"D:\\", DriveType::NoRootDir);
+    EXPECT_EQ(main.count().caption, u"0个");
+    EXPECT_TRUE(main.selector().items.empty());
+    EXPECT_EQ(main.status().caption, noDriveText);
+    EXPECT_EQ(main.status().captionWrites, 3) << "once at load, once for each change";
+    EXPECT_EQ(buttonsEnabled(), std::vector<bool>(3, false));
+    EXPECT_FALSE(main.timer().enabled());
+}
+
 // The About window over the main one: a fresh window each time, its link
 // asking for the site on its own behalf, and the disc watch going on.
 TEST(frmMain, TheAboutLinkOpensAFreshAboutWindowEachTime)
@@ -226,6 +353,8 @@ TEST(frmMain, TheAboutLinkOpensAFreshAboutWindowEachTime)
             main.os.discs = {u"D:\\"};
             main.timer().elapse();
             EXPECT_EQ(main.status().caption, present);
+            main.retype(opening == 1 ? u"E:\\" : u"F:\\", DriveType::Cdrom);
+            EXPECT_EQ(main.count().caption, decimalText(opening + 1) + u"个");
             about.control("Command1").click();
         };
         main.window().control("Label7").click();

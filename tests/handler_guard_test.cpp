@@ -24,9 +24,12 @@ TEST(HandlerGuard, ShowsWhatEscapesAHandlerAndGoesOn)
     EXPECT_EQ(ran, 1);
 }
 
-TEST(HandlerGuard, DropsHandlersWhileItsMessageIsUp)
+// Ticks come again; a notice of changed drives does not, so it runs under
+// the message, and its own fault adds no second one.
+TEST(HandlerGuard, DropsHandlersWhileItsMessageIsUpButNotNotices)
 {
     int ticks = 0;
+    int notices = 0;
     int messages = 0;
     int messagesUp = 0;
     HandlerGuard* self = nullptr;
@@ -43,6 +46,8 @@ TEST(HandlerGuard, DropsHandlersWhileItsMessageIsUp)
         for (int i = 0; i < 5; ++i) {
             self->run([&] { ++ticks; });
             self->run([] { throw std::runtime_error("again"); });
+            self->runNotice([&] { ++notices; });
+            self->runNotice([] { throw std::runtime_error("again"); });
         }
         --messagesUp;
     });
@@ -51,10 +56,13 @@ TEST(HandlerGuard, DropsHandlersWhileItsMessageIsUp)
     guard.run([] { throw std::runtime_error("first"); });
     EXPECT_EQ(messages, 1);
     EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(notices, 5);
     EXPECT_FALSE(guard.showingError());
 
     guard.run([&] { ++ticks; });
     EXPECT_EQ(ticks, 1);
+    guard.runNotice([] { throw std::runtime_error("notice"); });
+    EXPECT_EQ(messages, 2);
 }
 
 TEST(HandlerGuard, AFailingMessageDoesNotEscape)

@@ -88,6 +88,18 @@ TEST(TrayCommands, TheDriveModuleAndTheInterpreterSpeakTheSameLanguage)
     EXPECT_EQ(results.at(7), DeviceLocked);
     EXPECT_EQ(devices.log.back(), "unmount /dev/sr0");
     EXPECT_EQ(devices.openCount, 0);
+
+    // An action that throws half-way lets go of its drive all the same: the
+    // next action, on the other drive, opens that one and moves it.
+    devices.busy.clear();
+    devices.log.clear();
+    devices.unmountThrowsOnce = true;
+    EXPECT_THROW(drives.OpenDoor(0), std::runtime_error);
+    drives.OpenDoor(1);
+    EXPECT_EQ(devices.log, (std::vector<std::string>{"open /dev/sr0", "unmount /dev/sr0", "open /dev/sr1",
+                                                     "unmount /dev/sr1", "eject /dev/sr1"}));
+    EXPECT_EQ(std::vector(results.end() - 3, results.end()), std::vector<std::uint32_t>(3, Success));
+    EXPECT_EQ(devices.openCount, 0);
 }
 
 } // namespace

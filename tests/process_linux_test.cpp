@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -65,14 +66,14 @@ TEST_F(StubOpener, EveryArgumentArrivesUnchangedWithNoShellBetween)
 
 // Mounts every disc under the user's media folder.
 struct MountingService final : MountService {
-    bool unmountFilesystems(const std::string&) override { return true; }
+    UnmountOutcome unmountFilesystems(const std::string&) override { return UnmountOutcome::Unmounted; }
     std::optional<std::string> mount(const std::string& blockName) override { return "/media/张三/" + blockName; }
 };
 
 TEST_F(StubOpener, TheSiteAndTheDiscsFolderOpenThroughTheOpener)
 {
     LinuxOsOperations os({.mountInfo = dir_ / "no-mounts", .opener = stub_.string()},
-                         [] { return std::make_unique<MountingService>(); });
+                         std::make_unique<MountingService>());
     os.shellExecute(0, u"https://quenbrook.example/");
     EXPECT_EQ(receivedArguments(), std::vector<std::string>{"https://quenbrook.example/"});
     fs::remove(stub_.string() + ".args");
@@ -91,6 +92,25 @@ TEST_F(StubOpener, AProgramThatCannotStartIsReported)
     EXPECT_FALSE(startDetached({stub_.string()}));
     fs::permissions(stub_, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(startDetached({stub_.string()}));
+}
+
+// Found by name, the opener is the first file of that name along PATH that
+// may be run: a directory named like it, or a file without leave to run it,
+// comes first here and is passed over.
+TEST_F(StubOpener, ThePathSearchPassesOverWhatCannotBeRun)
+{
+    const std::string name = stub_.filename().string();
+    fs::create_directories(dir_ / "a-directory" / name);
+    fs::create_directory(dir_ / "not-runnable");
+    std::ofstream(dir_ / "not-runnable" / name) << "#!/bin/sh\n";
+    const std::string path = std::getenv("PATH");
+    const std::string searched = (dir_ / "a-directory").string() + ':' + (dir_ / "not-runnable").string() + ':'
+                                 + dir_.string() + ':' + path;
+    ::setenv("PATH", searched.c_str(), 1);
+    const bool started = startDetached({name, "/media/disc"});
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(receivedArguments(), std::vector<std::string>{"/media/disc"});
 }
 
 // An opener commonly hands the folder to a file manager it leaves running;

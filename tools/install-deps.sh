@@ -1,28 +1,61 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need on Debian 12, as root.
+# Installs what is missing, as root, on Debian 12 (bookworm) or 13 (trixie):
+#
+#   install-deps.sh run    what building and running the program needs
+#   install-deps.sh test   that, and every tool the tests use
+#
 # Does nothing when everything is already there, so that repeated runs and
 # CI stay quick.
 set -euo pipefail
 
-packages=(
+usage() {
+    echo "usage: $0 run|test" >&2
+    exit 2
+}
+[ $# -eq 1 ] || usage
+
+# The names below are Debian 12's and 13's alike; a release whose names
+# differ gets its own case here.
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-unknown}")
+case $release in
+bookworm | trixie) ;;
+*) echo "Debian 12 (bookworm) and 13 (trixie) are the releases tried; this is $release: trying their package names" >&2 ;;
+esac
+
+run_packages=(
     # building
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools
-    # running: Qt's own Chinese texts, and fonts for Arial's metrics and the Chinese
-    qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei
-    # testing
-    googletest xvfb xauth
-    # QEMU integration tests
-    qemu-system-x86 busybox-static xorriso python3 xdotool imagemagick
-    # UDisks2 client and its tests
-    libsystemd-dev python3-dbusmock dbus
-    # fuzzing: clang's libFuzzer and sanitizer runtimes
-    clang libclang-rt-14-dev
-    # Windows build and its Wine tests
-    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev xvfb xdotool imagemagick locales
-    # packaging and its tests
-    dpkg-dev desktop-file-utils appstream debootstrap x11-utils
+    cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
+    # the UDisks2 client talks D-Bus through sd-bus; udev reports drives
+    # plugged in and pulled out
+    libsystemd-dev libudev-dev
+    # running: Qt's own Chinese texts, fonts for Arial's metrics and the
+    # Chinese, and the desktop's opener for a disc's folder
+    qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei xdg-utils
 )
+test_packages=(
+    googletest xvfb xauth xdotool imagemagick python3
+    # QEMU integration tests
+    qemu-system-x86 busybox-static xorriso cpio kmod
+    # udev's daemon in the guest, for drives plugged in under the program
+    udev
+    # Debian 13 compresses its kernel with zstd
+    zstd
+    # UDisks2 client tests, against a mock service
+    python3-dbusmock dbus
+    # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed
+    # clang's version (the metapackage follows it)
+    clang libclang-rt-dev
+    # Windows build and its Wine tests
+    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales
+    # packaging and its tests (CPack's Debian generator runs file)
+    dpkg-dev file desktop-file-utils appstream debootstrap x11-utils
+)
+
+case $1 in
+run) packages=("${run_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+*) usage ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

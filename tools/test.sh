@@ -17,10 +17,11 @@ stage() { # name, command...
     stage_times+=("$(printf '%-34s %4ds' "$name" $((SECONDS - start)))")
 }
 
+# Warnings are errors here, as in CI, and nowhere else by default.
 configure_and_build() { # tree, cmake options...
     local tree=$1
     shift
-    cmake -S . -B "build/$tree" -G Ninja "$@" >/dev/null
+    cmake -S . -B "build/$tree" -G Ninja -DTRAYVO_WERROR=ON "$@" >/dev/null
     cmake --build "build/$tree" -j "$jobs"
 }
 
@@ -44,7 +45,7 @@ run_label() { # tree, label, timeout in seconds
     [ "$status" -eq 0 ] || echo "label $2 failed" >&2
 }
 
-stage "install dependencies" bash tools/install-deps.sh
+stage "install dependencies" bash tools/install-deps.sh test
 stage "build native" configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 stage "build sanitizers" configure_and_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_SANITIZE=ON
 stage "build fuzzers" configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_FUZZ=ON \

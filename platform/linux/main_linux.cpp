@@ -1,7 +1,9 @@
-// Program start on Linux: the kernel's drives, Qt's windows.
+// Program start on Linux: the kernel's drives, udev's reports of them coming
+// and going, Qt's windows.
 
 #include "drives/ctlCdrom.h"
 #include "platform/linux/os_operations_linux.h"
+#include "platform/linux/udev_monitor_linux.h"
 #include "platform/off_thread_os_operations.h"
 #include "platform/qt/runtime_qt.h"
 #include "ui/app_identity.h"
@@ -36,7 +38,12 @@ int main(int argc, char* argv[])
     }
     QApplication application(argc, argv);
     using namespace trayvo;
+    // Listening from before the drives are listed, so that none attached in
+    // between goes unheard.
+    const std::unique_ptr<UdevDriveMonitor> driveMonitor = UdevDriveMonitor::open();
     QtWindowRuntime runtime(appIdentity);
+    if (driveMonitor)
+        runtime.watchDrives(*driveMonitor);
     // The drives are asked off the window's thread: a drive that does not
     // answer must not stall the window. A call still blocked when the window
     // is closed is left to the kernel, which ends it with the process; it

@@ -1,5 +1,6 @@
 #include "platform/linux/mountinfo_linux.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -43,14 +44,18 @@ std::optional<MountEntry> parseLine(std::string_view line)
     const std::size_t colon = fields[2].find(':');
     if (colon == std::string_view::npos)
         return std::nullopt;
+    const auto id = number(fields[0]);
+    const auto parentId = number(fields[1]);
     const auto major = number(fields[2].substr(0, colon));
     const auto minor = number(fields[2].substr(colon + 1));
     std::size_t separator = 6;
     while (separator < fields.size() && fields[separator] != "-")
         ++separator;
-    if (!major || !minor || separator + 2 >= fields.size())
+    if (!id || !parentId || !major || !minor || separator + 2 >= fields.size())
         return std::nullopt;
-    return MountEntry{.major = *major,
+    return MountEntry{.id = *id,
+                      .parentId = *parentId,
+                      .major = *major,
                       .minor = *minor,
                       .root = decodeMountInfoField(fields[3]),
                       .mountPoint = decodeMountInfoField(fields[4]),
@@ -90,13 +95,35 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
     return mounts;
 }
 
-std::vector<std::string> mountPointsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor)
+DiscMounts discMountsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor)
 {
-    std::vector<std::string> points;
-    for (const MountEntry& mount : mounts)
-        if (mount.major == major && mount.minor == minor && mount.root == "/")
-            points.push_back(mount.mountPoint);
-    return points;
+    const auto isDisc = [&](const MountEntry& mount) { return mount.major == major && mount.minor == minor; };
+    // The mount stacked right over another at its mount point is its child
+    // there; the root of the tree is its own parent.
+    const auto coverOf = [&](const MountEntry& mount) -> const MountEntry* {
+        const auto cover = std::ranges::find_if(mounts, [&](const MountEntry& other) {
+            return other.parentId == mount.id && other.id != mount.id && other.mountPoint == mount.mountPoint;
+        });
+        return cover == mounts.end() ? nullptr : &*cover;
+    };
+    DiscMounts disc;
+    for (const MountEntry& mount : mounts) {
+        if (!isDisc(mount))
+            continue;
+        disc.unmountOrder.push_back(mount.mountPoint);
+        if (!disc.folder && mount.root == "/" && !coverOf(mount))
+            disc.folder = mount.mountPoint;
+        // The disc mounted again over itself comes off first; anything else
+        // in the stack holds the disc where it is. The steps are bounded,
+        // should a damaged table make the stack a loop.
+        const MountEntry* cover = coverOf(mount);
+        for (std::size_t step = 0; cover && step < mounts.size(); ++step, cover = coverOf(*cover))
+            disc.covered = disc.covered || !isDisc(*cover);
+    }
+    // The kernel lists mounts in the order they were made, so a mount over
+    // another comes after it.
+    std::ranges::reverse(disc.unmountOrder);
+    return disc;
 }
 
 } // namespace trayvo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,8 @@ namespace trayvo {
 
 // One line of /proc/self/mountinfo, with its escapes decoded.
 struct MountEntry {
+    unsigned id = 0;
+    unsigned parentId = 0; // the mount this one sits on
     unsigned major = 0;
     unsigned minor = 0;
     std::string root;       // the directory of the filesystem mounted here
@@ -22,9 +25,21 @@ std::string decodeMountInfoField(std::string_view field);
 // Every well-formed line of a mountinfo text; malformed lines are skipped.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
-// Where the filesystem on device major:minor is mounted with its own root
-// directory at the mount point, in mount order. Found by device number, since
-// the source field may name /dev/cdrom, a by-label link or anything else.
-std::vector<std::string> mountPointsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor);
+// The mounts of one disc, as the tray and folder commands may use them. A
+// path reaches only the topmost mount at it, so a mount with another
+// filesystem stacked over it cannot be unmounted, nor its folder opened,
+// through its path.
+struct DiscMounts {
+    // Every mount of the disc, the topmost first: the order they come off in.
+    std::vector<std::string> unmountOrder;
+    // A mount point that shows the disc's whole filesystem, nothing over it.
+    std::optional<std::string> folder;
+    // Some mount of the disc lies under another filesystem.
+    bool covered = false;
+};
+
+// The mounts of the filesystem on device major:minor. Found by device number,
+// since the source field may name /dev/cdrom, a by-label link or anything else.
+DiscMounts discMountsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor);
 
 } // namespace trayvo

@@ -36,7 +36,7 @@ std::optional<std::uint64_t> capacityBytes(const UniqueFd& fd)
 
 } // namespace
 
-LinuxOsOperations::LinuxOsOperations(LinuxLocations locations, MountServiceConnector mountService)
+LinuxOsOperations::LinuxOsOperations(LinuxLocations locations, std::unique_ptr<MountService> mountService)
     : locations_(std::move(locations))
     , trayDevices_(locations_, std::move(mountService))
     , mci_(trayDevices_)

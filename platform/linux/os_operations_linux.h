@@ -6,6 +6,7 @@
 #include "platform/linux/udisks2_linux.h"
 #include "platform/os_operations.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ namespace trayvo {
 // web addresses.
 class LinuxOsOperations final : public OsOperations {
 public:
-    explicit LinuxOsOperations(LinuxLocations locations = {}, MountServiceConnector mountService = &Udisks2::connect);
+    explicit LinuxOsOperations(LinuxLocations locations = {},
+                               std::unique_ptr<MountService> mountService = std::make_unique<Udisks2>());
     // The interpreter refers to the tray devices beside it, and holds the
     // drives its commands opened.
     LinuxOsOperations(const LinuxOsOperations&) = delete;

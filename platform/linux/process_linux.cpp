@@ -3,6 +3,7 @@
 #include "platform/linux/unique_fd_linux.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,19 +17,27 @@ extern char** environ;
 namespace trayvo {
 namespace {
 
+// A directory passes access(X_OK), and a file we may not run is no reason to
+// stop looking further along PATH: execvp goes on past both.
+bool isRunnableFile(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
 std::optional<std::string> findExecutable(const std::string& name)
 {
     if (name.empty())
         return std::nullopt;
     if (name.find('/') != std::string::npos)
-        return ::access(name.c_str(), X_OK) == 0 ? std::optional(name) : std::nullopt;
+        return isRunnableFile(name) ? std::optional(name) : std::nullopt;
     const char* path = std::getenv("PATH");
     std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
     while (!dirs.empty()) {
         const std::size_t end = dirs.find(':');
         const std::string_view dir = dirs.substr(0, end);
         std::string candidate = std::string(dir.empty() ? "." : dir) + '/' + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
+        if (isRunnableFile(candidate))
             return candidate;
         dirs = end == std::string_view::npos ? std::string_view() : dirs.substr(end + 1);
     }

@@ -1,7 +1,6 @@
 #include "platform/linux/tray_devices_linux.h"
 
 #include "platform/linux/drive_node_linux.h"
-#include "platform/linux/mountinfo_linux.h"
 #include "platform/linux/sysfs_linux.h"
 
 #include <linux/cdrom.h>
@@ -12,7 +11,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <ranges>
 
 namespace trayvo {
 namespace {
@@ -51,7 +49,7 @@ std::string readSmallFile(const std::filesystem::path& file)
 
 } // namespace
 
-LinuxTrayDevices::LinuxTrayDevices(LinuxLocations locations, MountServiceConnector mountService)
+LinuxTrayDevices::LinuxTrayDevices(LinuxLocations locations, std::unique_ptr<MountService> mountService)
     : locations_(std::move(locations))
     , mountService_(std::move(mountService))
 {
@@ -72,33 +70,47 @@ std::unique_ptr<mci::TrayDrive> LinuxTrayDevices::open(const std::string& node)
 
 bool LinuxTrayDevices::unmountFilesystems(const std::string& node)
 {
-    if (const auto service = mountService_())
-        return service->unmountFilesystems(blockName(node));
-    // No desktop service: unmount directly where permitted, the most recent
-    // mount first.
-    for (const std::string& point : mountPoints(node) | std::views::reverse)
-        if (::umount2(point.c_str(), 0) != 0)
+    // Unmounting by path would take off whatever lies over the disc's mount,
+    // and the disc would stay mounted underneath.
+    const DiscMounts mounts = discMounts(node);
+    if (mounts.covered)
+        return false;
+    switch (mountService_->unmountFilesystems(blockName(node))) {
+    case UnmountOutcome::Unmounted:
+        return true;
+    case UnmountOutcome::NotUnmounted:
+        return false;
+    case UnmountOutcome::NoService:
+        break;
+    }
+    // No desktop service: unmount directly where permitted. A mount point
+    // that has become a symbolic link since the table was read is not
+    // followed to wherever it leads.
+    for (const std::string& point : mounts.unmountOrder)
+        if (::umount2(point.c_str(), UMOUNT_NOFOLLOW) != 0)
             return false;
     return true;
 }
 
-std::optional<std::string> LinuxTrayDevices::discFolder(const std::string& node) const
+std::optional<std::string> LinuxTrayDevices::discFolder(const std::string& node)
 {
-    const std::vector<std::string> points = mountPoints(node);
-    if (!points.empty())
-        return points.front();
-    if (const auto service = mountService_())
-        return service->mount(blockName(node));
-    return std::nullopt;
+    const DiscMounts mounts = discMounts(node);
+    if (mounts.folder)
+        return mounts.folder;
+    // Under another filesystem the mount point shows that one, and the
+    // service would only name the same path.
+    if (mounts.covered)
+        return std::nullopt;
+    return mountService_->mount(blockName(node));
 }
 
-std::vector<std::string> LinuxTrayDevices::mountPoints(const std::string& node) const
+DiscMounts LinuxTrayDevices::discMounts(const std::string& node) const
 {
     struct stat info {};
     if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {};
     const std::vector<MountEntry> mounts = parseMountInfo(readSmallFile(locations_.mountInfo));
-    return mountPointsOf(mounts, ::major(info.st_rdev), ::minor(info.st_rdev));
+    return discMountsOf(mounts, ::major(info.st_rdev), ::minor(info.st_rdev));
 }
 
 } // namespace trayvo

@@ -3,20 +3,22 @@
 #include "platform/linux/locations_linux.h"
 #include "platform/linux/mci_interpreter.h"
 #include "platform/linux/mount_service_linux.h"
+#include "platform/linux/mountinfo_linux.h"
 
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace trayvo {
 
 // The kernel's optical drives as the tray commands reach them: the drive's
 // node opened without waiting for a disc, its filesystems unmounted through
 // the desktop's mount service where one runs and directly otherwise, and the
-// cdrom ioctls to move the tray.
+// cdrom ioctls to move the tray. A disc with another filesystem mounted over
+// one of its mounts is left alone: the tray stays shut, as for a busy disc.
 class LinuxTrayDevices final : public mci::TrayDevices {
 public:
-    LinuxTrayDevices(LinuxLocations locations, MountServiceConnector mountService);
+    LinuxTrayDevices(LinuxLocations locations, std::unique_ptr<MountService> mountService);
 
     bool isOpticalDrive(const std::string& node) const override;
     std::unique_ptr<mci::TrayDrive> open(const std::string& node) override;
@@ -24,13 +26,13 @@ public:
 
     // The folder where the disc in node is mounted, mounting it through the
     // mount service when it is not; nullopt when there is none to be had.
-    std::optional<std::string> discFolder(const std::string& node) const;
+    std::optional<std::string> discFolder(const std::string& node);
 
 private:
-    std::vector<std::string> mountPoints(const std::string& node) const;
+    DiscMounts discMounts(const std::string& node) const;
 
     LinuxLocations locations_;
-    MountServiceConnector mountService_;
+    std::unique_ptr<MountService> mountService_;
 };
 
 } // namespace trayvo

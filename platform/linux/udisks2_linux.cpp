@@ -2,8 +2,11 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -11,20 +14,32 @@ namespace trayvo {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* udisksService = "org.freedesktop.UDisks2";
+constexpr const char* busService = "org.freedesktop.DBus";
 constexpr std::string_view blockPathPrefix = "/org/freedesktop/UDisks2/block_devices/";
 constexpr const char* filesystemInterface = "org.freedesktop.UDisks2.Filesystem";
+// Where the system bus is when the environment names no other.
+constexpr const char* systemBusAddress = "unix:path=/run/dbus/system_bus_socket";
 
-// Answering a question is instant for a healthy service.
-constexpr std::uint64_t queryTimeoutUsec = 5'000'000;
-// Mounting or unmounting may first have to wait for the drive to spin the
-// disc up or to write back what is cached.
-constexpr std::uint64_t actionTimeoutUsec = 10'000'000;
+// Closing without flushing: every call here waits for its reply, so nothing
+// is left to send, and a flush could wait on a stuck bus without limit.
+struct BusCloser {
+    void operator()(sd_bus* bus) const noexcept { sd_bus_close_unref(bus); }
+};
+using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
 
 struct MessageUnref {
     void operator()(sd_bus_message* message) const noexcept { sd_bus_message_unref(message); }
 };
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+// Releasing the slot of a call not yet answered forgets the call.
+struct SlotUnref {
+    void operator()(sd_bus_slot* slot) const noexcept { sd_bus_slot_unref(slot); }
+};
+using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
 bool isAsciiAlnum(unsigned char byte)
 {
@@ -36,63 +51,146 @@ std::string blockPath(std::string_view blockName)
     return std::string(blockPathPrefix) + udisks2PathElement(blockName);
 }
 
-MessagePtr newCall(sd_bus* bus, const char* destination, const std::string& path,
-                   const char* interface, const char* member)
+int keepReply(sd_bus_message* reply, void* kept, sd_bus_error*)
 {
-    sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(bus, &raw, destination, path.c_str(), interface, member) < 0)
-        return {};
-    MessagePtr message(raw);
-    // Were the service to go away between our look and our call, the call
-    // must fail rather than start it again.
-    if (sd_bus_message_set_auto_start(message.get(), 0) < 0)
-        return {};
-    return message;
+    static_cast<MessagePtr*>(kept)->reset(sd_bus_message_ref(reply));
+    return 0;
 }
 
-// The reply, or null for an error reply, a timeout or a lost connection:
-// none of them leaves anything for us to do.
-MessagePtr call(sd_bus* bus, const MessagePtr& request, std::uint64_t timeoutUsec)
-{
-    sd_bus_message* raw = nullptr;
-    if (!request || sd_bus_call(bus, request.get(), timeoutUsec, nullptr, &raw) < 0)
-        return {};
-    return MessagePtr(raw);
-}
+// One operation's conversation with UDisks2: a connection of its own, and one
+// deadline for connecting and for every call. sd-bus's own blocking calls
+// would first wait for the bus's greeting without any limit of ours, so each
+// step here is driven by hand against the time left.
+class Conversation {
+public:
+    enum class Start { Connected, NoService, NoAnswer };
 
-MessagePtr filesystemCall(sd_bus* bus, const std::string& path, const char* member)
+    explicit Conversation(std::chrono::milliseconds timeLimit) : deadline_(Clock::now() + timeLimit) {}
+
+    // Connects to the system bus and learns which connection owns UDisks2's
+    // name. Asking who owns a name, unlike calling it, never starts it.
+    Start start()
+    {
+        sd_bus* raw = nullptr;
+        if (sd_bus_new(&raw) < 0)
+            return Start::NoService;
+        bus_.reset(raw);
+        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+        if (sd_bus_set_address(bus(), address ? address : systemBusAddress) < 0 || sd_bus_set_bus_client(bus(), 1) < 0)
+            return Start::NoService;
+        // Only where nothing listens is there no bus. One that hangs up, or
+        // takes no more connections, may still have UDisks2 on it. The
+        // greeting comes later.
+        if (const int started = sd_bus_start(bus()); started < 0)
+            return started == -ENOENT || started == -ECONNREFUSED ? Start::NoService : Start::NoAnswer;
+        MessagePtr request = newCall(busService, "/org/freedesktop/DBus", busService, "GetNameOwner");
+        if (!request || sd_bus_message_append(request.get(), "s", udisksService) < 0)
+            return Start::NoAnswer;
+        const MessagePtr reply = awaitReply(request);
+        const char* owner = nullptr;
+        if (reply && sd_bus_message_is_method_error(reply.get(), "org.freedesktop.DBus.Error.NameHasNoOwner"))
+            return Start::NoService;
+        if (!reply || sd_bus_message_read(reply.get(), "s", &owner) <= 0)
+            return Start::NoAnswer;
+        owner_ = owner;
+        return Start::Connected;
+    }
+
+    // A call to UDisks2. It goes to the connection that owns the name, not to
+    // the name: it cannot start the service, and a service started again
+    // meanwhile fails it rather than take it over.
+    MessagePtr newUdisksCall(const std::string& path, const char* interface, const char* member)
+    {
+        return newCall(owner_.c_str(), path.c_str(), interface, member);
+    }
+
+    // UDisks2's own answer to request, its reply or its error; null when
+    // neither came before the deadline or the connection was lost. Errors
+    // made up on the way (the bus's, sd-bus's for a timeout) are no answer.
+    MessagePtr answer(const MessagePtr& request)
+    {
+        MessagePtr reply = awaitReply(request);
+        if (!reply || sd_bus_message_is_method_error(reply.get(), nullptr) <= 0)
+            return reply;
+        const char* sender = sd_bus_message_get_sender(reply.get());
+        return sender && owner_ == sender ? std::move(reply) : MessagePtr();
+    }
+
+private:
+    sd_bus* bus() const { return bus_.get(); }
+
+    MessagePtr newCall(const char* destination, const char* path, const char* interface, const char* member)
+    {
+        sd_bus_message* raw = nullptr;
+        if (sd_bus_message_new_method_call(bus(), &raw, destination, path, interface, member) < 0)
+            return {};
+        return MessagePtr(raw);
+    }
+
+    // Whatever reply comes to request before the deadline, errors included.
+    MessagePtr awaitReply(const MessagePtr& request)
+    {
+        MessagePtr reply;
+        sd_bus_slot* raw = nullptr;
+        const std::uint64_t timeout = remainingUsec();
+        if (!request || timeout == 0 || sd_bus_call_async(bus(), &raw, request.get(), keepReply, &reply, timeout) < 0)
+            return {};
+        const SlotPtr call(raw);
+        while (!reply) {
+            const int processed = sd_bus_process(bus(), nullptr);
+            if (processed < 0)
+                return {};
+            if (processed > 0)
+                continue;
+            const std::uint64_t left = remainingUsec();
+            if (left == 0 || sd_bus_wait(bus(), left) < 0)
+                return {};
+        }
+        return reply;
+    }
+
+    std::uint64_t remainingUsec() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - Clock::now());
+        return left.count() > 0 ? static_cast<std::uint64_t>(left.count()) : 0;
+    }
+
+    Clock::time_point deadline_;
+    BusPtr bus_;
+    std::string owner_;
+};
+
+// Unmount and Mount, never asking the user for a password; the reply, null
+// when UDisks2 refused or gave no answer.
+MessagePtr filesystemCall(Conversation& udisks, const std::string& path, const char* member)
 {
-    MessagePtr request = newCall(bus, udisksService, path, filesystemInterface, member);
+    MessagePtr request = udisks.newUdisksCall(path, filesystemInterface, member);
     if (!request || sd_bus_message_append(request.get(), "a{sv}", 1U, "auth.no_user_interaction", "b", 1) < 0)
         return {};
-    return call(bus, request, actionTimeoutUsec);
+    MessagePtr reply = udisks.answer(request);
+    if (!reply || sd_bus_message_is_method_error(reply.get(), nullptr) > 0)
+        return {};
+    return reply;
 }
 
-bool serviceRuns(sd_bus* bus)
+// Where UDisks2 says the filesystem is mounted, each mount point as bytes
+// with a terminating NUL. UDisks2 refusing the question means it knows no
+// filesystem there (an audio CD, a device it does not know), and so nothing
+// mounted; no answer at all means nothing is known.
+std::optional<std::vector<std::string>> mountPoints(Conversation& udisks, const std::string& path)
 {
-    // Asking whether the name has an owner, unlike calling the service, never
-    // makes the bus start it.
-    const std::string busPath = "/org/freedesktop/DBus";
-    const MessagePtr request = newCall(bus, "org.freedesktop.DBus", busPath, "org.freedesktop.DBus", "NameHasOwner");
-    if (!request || sd_bus_message_append(request.get(), "s", udisksService) < 0)
-        return false;
-    const MessagePtr reply = call(bus, request, queryTimeoutUsec);
-    int owned = 0;
-    return reply && sd_bus_message_read(reply.get(), "b", &owned) > 0 && owned != 0;
-}
-
-// Each mount point comes as bytes with a terminating NUL. An object without
-// a filesystem has no such property, and so nothing mounted.
-std::vector<std::string> mountPoints(sd_bus* bus, const std::string& path)
-{
-    const MessagePtr request = newCall(bus, udisksService, path, "org.freedesktop.DBus.Properties", "Get");
+    MessagePtr request = udisks.newUdisksCall(path, "org.freedesktop.DBus.Properties", "Get");
     if (!request || sd_bus_message_append(request.get(), "ss", filesystemInterface, "MountPoints") < 0)
-        return {};
-    const MessagePtr reply = call(bus, request, queryTimeoutUsec);
-    if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "aay") <= 0
-        || sd_bus_message_enter_container(reply.get(), 'a', "ay") <= 0)
-        return {};
+        return std::nullopt;
+    const MessagePtr reply = udisks.answer(request);
+    if (!reply)
+        return std::nullopt;
     std::vector<std::string> points;
+    if (sd_bus_message_is_method_error(reply.get(), nullptr) > 0)
+        return points;
+    if (sd_bus_message_enter_container(reply.get(), 'v', "aay") <= 0
+        || sd_bus_message_enter_container(reply.get(), 'a', "ay") <= 0)
+        return std::nullopt;
     const void* bytes = nullptr;
     std::size_t size = 0;
     while (sd_bus_message_read_array(reply.get(), 'y', &bytes, &size) > 0) {
@@ -122,44 +220,46 @@ std::string udisks2PathElement(std::string_view name)
     return element;
 }
 
-// Closing without flushing: every call here waits for its reply, so nothing
-// is left to send, and a flush could wait on a stuck bus without limit.
-void Udisks2::BusCloser::operator()(sd_bus* bus) const noexcept
+Udisks2::Udisks2(std::chrono::milliseconds timeLimit)
+    : timeLimit_(timeLimit)
 {
-    sd_bus_close_unref(bus);
-}
-
-Udisks2::Udisks2(BusPtr bus) noexcept
-    : bus_(std::move(bus))
-{
-}
-
-std::unique_ptr<MountService> Udisks2::connect()
-{
-    sd_bus* raw = nullptr;
-    if (sd_bus_open_system(&raw) < 0)
-        return nullptr;
-    BusPtr bus(raw);
-    if (!serviceRuns(bus.get()))
-        return nullptr;
-    return std::unique_ptr<MountService>(new Udisks2(std::move(bus)));
 }
 
 // One Unmount covers all of a filesystem's mount points.
-bool Udisks2::unmountFilesystems(const std::string& blockName)
+UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
 {
+    Conversation udisks(timeLimit_);
+    switch (udisks.start()) {
+    case Conversation::Start::NoService:
+        return UnmountOutcome::NoService;
+    case Conversation::Start::NoAnswer:
+        return UnmountOutcome::NotUnmounted;
+    case Conversation::Start::Connected:
+        break;
+    }
     const std::string path = blockPath(blockName);
-    return mountPoints(bus_.get(), path).empty() || filesystemCall(bus_.get(), path, "Unmount") != nullptr;
+    const std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
+    if (!points)
+        return UnmountOutcome::NotUnmounted;
+    if (points->empty() || filesystemCall(udisks, path, "Unmount"))
+        return UnmountOutcome::Unmounted;
+    return UnmountOutcome::NotUnmounted;
 }
 
 std::optional<std::string> Udisks2::mount(const std::string& blockName)
 {
+    Conversation udisks(timeLimit_);
+    if (udisks.start() != Conversation::Start::Connected)
+        return std::nullopt;
     const std::string path = blockPath(blockName);
     // The desktop may well have mounted it since the caller looked, and
     // UDisks2 refuses to mount a filesystem twice.
-    if (const std::vector<std::string> points = mountPoints(bus_.get(), path); !points.empty())
-        return points.front();
-    const MessagePtr reply = filesystemCall(bus_.get(), path, "Mount");
+    const std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
+    if (!points)
+        return std::nullopt;
+    if (!points->empty())
+        return points->front();
+    const MessagePtr reply = filesystemCall(udisks, path, "Mount");
     const char* mountPath = nullptr;
     if (!reply || sd_bus_message_read(reply.get(), "s", &mountPath) <= 0)
         return std::nullopt;

@@ -2,12 +2,10 @@
 
 #include "platform/linux/mount_service_linux.h"
 
-#include <memory>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
-
-struct sd_bus;
 
 namespace trayvo {
 
@@ -15,34 +13,30 @@ namespace trayvo {
 // [A-Za-z0-9] becomes '_' and two lowercase hex digits ("sr0" stays "sr0").
 std::string udisks2PathElement(std::string_view name);
 
-// UDisks2 on the system bus, reached only inside an action: connecting is
-// cheap, and holding nothing between actions means a service restarted in
-// the meantime is simply found again.
+// UDisks2 on the system bus, reached anew inside each operation: connecting
+// is cheap, and holding nothing between operations means a service restarted
+// in the meantime is simply found again.
 //
-// Every call is bounded by a timeout, so a hung service costs the window a
-// few seconds, never more. Nothing here ever asks for a password: the calls
-// block the window, and a prompt could not be answered within their timeout.
-// A device UDisks2 cannot tell anything about counts as not mounted: the
-// kernel still refuses to eject a disc that is.
+// Each operation has one deadline for all of it, connecting included, so a
+// bus or a service that hangs costs the window that long at most. Only a
+// definite answer from UDisks2 counts: silence, a lost connection or a
+// deadline passed means the disc could not be unmounted. Nothing here ever
+// asks for a password: the calls block the window, and a prompt could not be
+// answered in time. Nor does anything here start the service by bus
+// activation: where it does not run, the user has chosen to go without it.
 class Udisks2 final : public MountService {
 public:
-    // The system bus connection when UDisks2 runs on it; null when there is
-    // no bus or nobody owns UDisks2's name. Never starts the service by bus
-    // activation: where it does not run, the user has chosen to go without it.
-    static std::unique_ptr<MountService> connect();
+    // All one operation may wait, connecting included: long enough for a
+    // mount that has to spin a disc up first.
+    static constexpr std::chrono::seconds operationTimeLimit{10};
 
-    bool unmountFilesystems(const std::string& blockName) override;
+    explicit Udisks2(std::chrono::milliseconds timeLimit = operationTimeLimit);
+
+    UnmountOutcome unmountFilesystems(const std::string& blockName) override;
     std::optional<std::string> mount(const std::string& blockName) override;
 
 private:
-    struct BusCloser {
-        void operator()(sd_bus* bus) const noexcept;
-    };
-    using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
-
-    explicit Udisks2(BusPtr bus) noexcept;
-
-    BusPtr bus_;
+    std::chrono::milliseconds timeLimit_;
 };
 
 } // namespace trayvo

@@ -129,6 +129,11 @@ void QtDropDownList::fitLongestItem()
                     widget_->height());
 }
 
+void QtDropDownList::clear()
+{
+    widget_->clear();
+}
+
 int QtDropDownList::selectedIndex() const
 {
     return widget_->currentIndex();

@@ -21,12 +21,19 @@ Text fromQString(const QString& text);
 
 // A window's top-level widget. Reports every way it is closed (the title
 // bar, Alt+F4, unload, and Esc where it is a dialog) so that closing can
-// unload the window rather than merely hide it.
+// unload the window rather than merely hide it; the runtime hands it the
+// system's reports of drives attached and removed.
 class FormWidget final : public QWidget {
 public:
     FormWidget();
     void setCloseHandler(std::function<void()> handler) { closed_ = std::move(handler); }
     void setClosesOnEscape(bool closes) { closesOnEscape_ = closes; }
+    void setDrivesChangedHandler(std::function<void()> handler) { drivesChanged_ = std::move(handler); }
+    void drivesChanged() const
+    {
+        if (drivesChanged_)
+            drivesChanged_();
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -34,6 +41,7 @@ protected:
 
 private:
     std::function<void()> closed_;
+    std::function<void()> drivesChanged_;
     bool closesOnEscape_ = false;
 };
 
@@ -86,6 +94,7 @@ class QtDropDownList final : public DropDownList {
 public:
     QtDropDownList(QComboBox* widget, int growRightTo);
     void addItem(TextView text, int index) override;
+    void clear() override;
     int selectedIndex() const override;
     void setSelectedIndex(int index) override;
     Text text() const override;

@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPointer>
+
+#include <vector>
 
 namespace trayvo {
 namespace {
@@ -58,6 +61,31 @@ void QtWindowRuntime::runHandler(const Handler& handler)
 void QtWindowRuntime::waitFor(BlockingCall call)
 {
     wait_.waitFor(std::move(call));
+}
+
+void QtWindowRuntime::watchDrives(DriveEventSource& source)
+{
+    driveEvents_ = std::make_unique<QSocketNotifier>(source.descriptor(), QSocketNotifier::Read);
+    QObject::connect(driveEvents_.get(), &QSocketNotifier::activated, driveEvents_.get(),
+                     [this, &source] { readDriveEvents(source); });
+}
+
+// Every report waiting is read before any window hears of it, so that
+// reports arriving together are heard once. The windows are gathered first:
+// a handler may open or close one.
+void QtWindowRuntime::readDriveEvents(DriveEventSource& source)
+{
+    if (!source.drain())
+        return;
+    std::vector<QPointer<FormWidget>> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* form = dynamic_cast<FormWidget*>(widget))
+            windows.emplace_back(form);
+    }
+    for (const QPointer<FormWidget>& form : windows) {
+        if (form)
+            form->drivesChanged();
+    }
 }
 
 void QtWindowRuntime::showError(TextView message)

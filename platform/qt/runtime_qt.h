@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/drive_events.h"
 #include "platform/handler_guard.h"
 #include "platform/qt/wait_qt.h"
 #include "platform/window_runtime.h"
 
+#include <QSocketNotifier>
 #include <QTranslator>
+
+#include <memory>
 
 namespace trayvo {
 
@@ -21,13 +25,20 @@ public:
     void runHandler(const Handler& handler) override;
     void waitFor(BlockingCall call) override;
 
+    // Waits on source's descriptor in the event loop, and hands each report
+    // of drives attached or removed to every window's handler for it.
+    // source must outlive the runtime.
+    void watchDrives(DriveEventSource& source);
+
 private:
     void showError(TextView message);
+    void readDriveEvents(DriveEventSource& source);
 
     AppIdentity identity_;
     HandlerGuard guard_;
     QtWait wait_{guard_};
     QTranslator qtTranslator_;
+    std::unique_ptr<QSocketNotifier> driveEvents_;
 };
 
 } // namespace trayvo

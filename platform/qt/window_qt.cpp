@@ -200,6 +200,11 @@ Timer& QtWindow::timer(std::string_view name)
     return findControl(timers_, name);
 }
 
+void QtWindow::onDrivesChanged(Handler handler)
+{
+    widget_->setDrivesChangedHandler([&guard = guard_, handler = std::move(handler)] { guard.runNotice(handler); });
+}
+
 void QtWindow::show()
 {
     widget_->show();
@@ -212,6 +217,9 @@ void QtWindow::showModal(Window& owner)
     QWidget& ownerWidget = dynamic_cast<QtWindow&>(owner).widget();
     widget_->setWindowModality(Qt::ApplicationModal);
     widget_->setClosesOnEscape(true);
+    // Minimized, a modal window would leave only its owner in sight, which
+    // takes no input until the modal one closes.
+    widget_->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
     widget_->winId();
     widget_->windowHandle()->setTransientParent(ownerWidget.windowHandle());
     widget_->show();

@@ -32,6 +32,7 @@ public:
     DropDownList& dropDownList(std::string_view name) override;
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
+    void onDrivesChanged(Handler handler) override;
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;

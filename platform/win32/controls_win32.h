@@ -40,6 +40,7 @@ public:
     // growRightTo is in the form's pixels, as the list's own box is.
     Win32DropDownList(HWND list, int fullHeight, int growRightTo);
     void addItem(TextView text, int index) override;
+    void clear() override { ::SendMessageW(list_, CB_RESETCONTENT, 0, 0); }
     int selectedIndex() const override;
     void setSelectedIndex(int index) override;
     Text text() const override;

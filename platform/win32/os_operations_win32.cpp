@@ -1,6 +1,7 @@
 #include "platform/win32/os_operations_win32.h"
 
 #include "platform/win32/ansi_win32.h"
+#include "platform/win32/wide_text_win32.h"
 #include "platform/win32/win32_handles.h"
 
 #include <windows.h>
@@ -8,7 +9,26 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <string>
+
 namespace trayvo {
+namespace {
+
+// The system's own explorer.exe, in the shared Windows folder: on a terminal
+// server GetWindowsDirectory gives a program such as this one a folder of the
+// user's own instead. Empty should the folder not be known.
+std::wstring systemExplorer()
+{
+    const UINT size = ::GetSystemWindowsDirectoryW(nullptr, 0);
+    std::wstring folder(size, L'\0');
+    const UINT length = ::GetSystemWindowsDirectoryW(folder.data(), size);
+    if (length == 0 || length >= size)
+        return {};
+    folder.resize(length);
+    return folder + (folder.ends_with(L'\\') ? L"" : L"\\") + L"explorer.exe";
+}
+
+} // namespace
 
 std::vector<DriveRoot> Win32OsOperations::candidateRoots() const
 {
@@ -41,15 +61,25 @@ std::uint32_t Win32OsOperations::sendMciString(const std::u16string& command)
     return ::mciSendStringA(toAnsi(command).c_str(), returned, 0, nullptr);
 }
 
+// The one command line the program starts is the file explorer on a drive,
+// "explorer.exe " and the drive's root. Named alone, the explorer would be
+// looked for in the program's own folder and the current one first, where
+// anyone able to leave a file (a zip unpacked into Downloads) could have put
+// an explorer.exe of their own; so the system's own is named by its full path,
+// and the command line stays as the program formed it.
 bool Win32OsOperations::startProcess(const std::u16string& commandLine, ShowState showState)
 {
-    std::string line = toAnsi(commandLine); // CreateProcessA may write into it
-    STARTUPINFOA startup{};
+    const std::wstring explorer = systemExplorer();
+    if (!commandLine.starts_with(u"explorer.exe ") || explorer.empty())
+        return false;
+    std::wstring line = toWide(commandLine); // CreateProcessW may write into it
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showState);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!::CreateProcessW(explorer.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
         return false;
     const UniqueHandle processHandle(process.hProcess);
     const UniqueHandle threadHandle(process.hThread);

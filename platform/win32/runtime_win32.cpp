@@ -5,6 +5,7 @@
 #include "platform/win32/window_win32.h"
 
 #include <stdexcept>
+#include <string_view>
 
 namespace trayvo {
 namespace {
@@ -30,6 +31,18 @@ UniqueFont messageFont()
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     return UniqueFont(::CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
+// Keeps the first of the windows it is shown that is a form taking input.
+BOOL CALLBACK takeIfInputForm(HWND window, LPARAM found)
+{
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (std::wstring_view(name) != Win32WindowRuntime::formClass || !::IsWindowVisible(window)
+        || !::IsWindowEnabled(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
 }
 
 } // namespace
@@ -63,6 +76,11 @@ void Win32WindowRuntime::runHandler(const Handler& handler)
 void Win32WindowRuntime::waitFor(BlockingCall call)
 {
     wait_.waitFor(std::move(call));
+}
+
+void Win32WindowRuntime::runNotice(const Handler& handler)
+{
+    guard_.runNotice(handler);
 }
 
 int Win32WindowRuntime::run()
@@ -112,10 +130,22 @@ UniqueIcon Win32WindowRuntime::loadIcon(int id, SIZE size) const
         ::LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR)));
 }
 
+// The message belongs to the program's window that takes input: shown
+// without an owner, it would leave that window enabled, and clicks there
+// would go nowhere while the message waits. The active window is no help:
+// while the program is not in front, it is nobody's of ours.
 void Win32WindowRuntime::showError(TextView message)
 {
-    ::MessageBoxW(::GetActiveWindow(), toWide(message).c_str(), toWide(identity_.title).c_str(),
-                  MB_OK | MB_ICONERROR);
+    ::MessageBoxW(inputWindow(), toWide(message).c_str(), toWide(identity_.title).c_str(), MB_OK | MB_ICONERROR);
+}
+
+// The modal window when one is open, else the main window: the one form of
+// this thread that is shown and enabled.
+HWND Win32WindowRuntime::inputWindow()
+{
+    HWND found = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &takeIfInputForm, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 } // namespace trayvo

@@ -30,6 +30,9 @@ public:
     void waitFor(BlockingCall call) override;
     // Runs a timer's tick inside the error guard; dropped during a wait.
     void runTick(const Handler& handler) { guard_.runTick(handler); }
+    // Runs a handler for a notice the system gives once, such as drives
+    // attached or removed, which the guard never drops.
+    void runNotice(const Handler& handler);
 
     // Dispatches messages until the last window has closed; the exit code.
     int run();
@@ -46,6 +49,7 @@ public:
 
 private:
     void showError(TextView message);
+    static HWND inputWindow();
     bool dispatchOne(); // false on WM_QUIT
 
     HINSTANCE instance_;

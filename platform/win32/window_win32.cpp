@@ -5,6 +5,7 @@
 #include "platform/win32/runtime_win32.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <cmath>
 #include <stdexcept>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr DWORD formStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD formExStyle = WS_EX_CONTROLPARENT;
+// Posted to itself by a window that has heard of drives attached or removed.
+constexpr UINT drivesChangedMessage = WM_APP + 1;
 
 double screenDotsPerInch()
 {
@@ -80,6 +83,12 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         onTimer(wParam);
         return 0;
+    case WM_DEVICECHANGE:
+        onDeviceChange(wParam, lParam);
+        return TRUE;
+    case drivesChangedMessage:
+        runDrivesChanged();
+        return 0;
     case WM_CTLCOLORSTATIC:
         return onColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_SETCURSOR:
@@ -120,6 +129,26 @@ void Win32Window::onTimer(UINT_PTR id)
 {
     if (const auto timer = timersById_.find(id); timer != timersById_.end() && timer->second->enabled())
         runtime_.runTick(timer->second->tickHandler());
+}
+
+// Windows tells every top-level window of volumes arriving and going, a disc
+// put in among them. The broadcast waits for each window's answer, so the
+// handler runs later, from the window's own queue; reports that come before
+// it has run are heard once.
+void Win32Window::onDeviceChange(WPARAM event, LPARAM data)
+{
+    // Looked at first: some other events carry no description at all.
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE)
+        return;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (header && header->dbch_devicetype == DBT_DEVTYP_VOLUME && drivesChanged_ && !drivesChangePosted_)
+        drivesChangePosted_ = ::PostMessageW(hwnd(), drivesChangedMessage, 0, 0);
+}
+
+void Win32Window::runDrivesChanged()
+{
+    drivesChangePosted_ = false;
+    runtime_.runNotice(drivesChanged_);
 }
 
 // Labels draw on the form's own face, in their own colour.
@@ -175,6 +204,14 @@ void Win32Window::onClose()
     }
     // The main window is the last one: closing it ends the program.
     ::PostQuitMessage(0);
+    destroy();
+}
+
+// The tooltip is a popup the form owns, and Windows destroys owned popups
+// with their owner: destroyed after the form, its handle would be dead.
+void Win32Window::destroy()
+{
+    toolTip_.reset();
     hwnd_.reset();
 }
 
@@ -362,7 +399,7 @@ void Win32Window::showModal(Window& owner)
     // gives the activation back to it rather than to another program.
     ::EnableWindow(ownerWindow, TRUE);
     ::SetActiveWindow(ownerWindow);
-    hwnd_.reset();
+    destroy();
 }
 
 void Win32Window::unload()

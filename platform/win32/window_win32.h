@@ -37,6 +37,7 @@ public:
     DropDownList& dropDownList(std::string_view name) override;
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
+    void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;
@@ -60,11 +61,14 @@ private:
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(WPARAM wParam, LPARAM lParam);
     void onTimer(UINT_PTR id);
+    void onDeviceChange(WPARAM event, LPARAM data);
+    void runDrivesChanged();
     LRESULT onColorStatic(HDC dc, HWND control);
     bool onSetCursor(HWND control);
     void onDrawItem(const DRAWITEMSTRUCT& item);
     void onPaint();
     void onClose();
+    void destroy();
 
     void createControl(const ControlLayout& control, int row);
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
@@ -79,7 +83,7 @@ private:
     StartPosition startPosition_;
     PixelScale scale_;
     UniqueWindow hwnd_;
-    UniqueWindow toolTip_;
+    UniqueWindow toolTip_; // after hwnd_, so that it goes first (see destroy())
     std::vector<UniqueFont> fonts_;
     std::map<std::string, POINT, std::less<>> containers_; // their corners in the form
     NamedControls<Win32Label> labels_;
@@ -93,6 +97,8 @@ private:
     std::set<HWND> links_;
     std::vector<Line> lines_;
     std::vector<HWND> tabStops_;
+    Handler drivesChanged_;
+    bool drivesChangePosted_ = false;
     bool placed_ = false;
     bool busy_ = false;
     bool modal_ = false;

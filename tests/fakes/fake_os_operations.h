@@ -21,6 +21,7 @@ public:
     std::string probeFailure; // when set, a probe throws with this text
     std::function<void()> duringProbe; // runs at each probe
     mutable std::vector<DriveRoot> probed;
+    mutable int listings = 0; // how often the candidate roots were asked for
     std::vector<std::pair<WindowHandle, std::u16string>> opened; // shellExecute calls
     std::vector<std::u16string> mciCommands;
     std::vector<std::pair<std::u16string, ShowState>> started; // startProcess calls
@@ -42,7 +43,11 @@ public:
         return os;
     }
 
-    std::vector<DriveRoot> candidateRoots() const override { return candidates; }
+    std::vector<DriveRoot> candidateRoots() const override
+    {
+        ++listings;
+        return candidates;
+    }
 
     DriveType getDriveType(const DriveRoot& root) const override
     {

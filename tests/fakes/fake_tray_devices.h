@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trayvo::mci::testing {
@@ -35,12 +37,15 @@ struct FakeDevices final : TrayDevices {
     bool unmountFilesystems(const std::string& node) override
     {
         log.push_back("unmount " + node);
+        if (std::exchange(unmountThrowsOnce, false))
+            throw std::runtime_error("unmount of " + node + " failed");
         return !busy.contains(node);
     }
 
     std::set<std::string> optical{"/dev/sr0", "/dev/sr1"};
     std::set<std::string> busy;
     std::set<std::string> failing;
+    bool unmountThrowsOnce = false;
     std::vector<std::string> log;
     int openCount = 0;
 };

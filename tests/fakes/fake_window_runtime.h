@@ -15,7 +15,8 @@ namespace trayvo::testing {
 
 // A window runtime that draws nothing and remembers everything: what each
 // control was last set to, how often, and the errors the guard showed.
-// Clicks and ticks are driven by the test, through the same guard.
+// Clicks, ticks and drive changes are driven by the test, through the same
+// guard.
 
 // Any control of a fake window: each kind's operations act on these fields.
 struct FakeControl final : Label, DropDownList, PushButton, Timer {
@@ -32,6 +33,11 @@ struct FakeControl final : Label, DropDownList, PushButton, Timer {
     }
     void setForeColor(Color value) override { color = value; }
     void addItem(TextView text, int index) override { items.insert(items.begin() + index, Text(text)); }
+    void clear() override
+    {
+        items.clear();
+        selected = -1;
+    }
     int selectedIndex() const override { return selected; }
     void setSelectedIndex(int index) override { selected = index; }
     Text text() const override { return selected < 0 ? Text() : items.at(static_cast<std::size_t>(selected)); }
@@ -78,6 +84,7 @@ public:
     // act then; the window must be unloaded by the time it returns.
     FakeWindow(const WindowLayout& layout, HandlerGuard& guard, const std::function<void(FakeWindow&)>& whileModal)
         : caption(layout.caption)
+        , guard_(guard)
         , whileModal_(whileModal)
     {
         for (const ControlLayout& control : layout.controls)
@@ -90,6 +97,7 @@ public:
     DropDownList& dropDownList(std::string_view name) override { return control(name); }
     PushButton& pushButton(std::string_view name) override { return control(name); }
     Timer& timer(std::string_view name) override { return control(name); }
+    void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
     void show() override { ++shows; }
     void showModal(Window& owner) override
     {
@@ -103,6 +111,8 @@ public:
     WindowHandle handle() const override { return reinterpret_cast<WindowHandle>(this); }
 
     FakeControl& control(std::string_view name) { return findControl(controls_, name); }
+    // The system reporting a drive attached or removed.
+    void drivesChanged() { guard_.runNotice(drivesChanged_); }
 
     Text caption;
     MousePointer pointer = MousePointer::Default;
@@ -111,7 +121,9 @@ public:
     Window* modalOwner = nullptr;
 
 private:
+    HandlerGuard& guard_;
     const std::function<void(FakeWindow&)>& whileModal_;
+    Handler drivesChanged_;
     NamedControls<FakeControl> controls_;
 };
 

@@ -16,7 +16,8 @@ APP_ID = "example.quenbrook.Trayvo2010"
 RUNTIME_DEPENDS = ["qt6-qpa-plugins", "fonts-liberation2", "fonts-wqy-microhei",
                    "qt6-translations-l10n", "xdg-utils"]
 # dpkg-shlibdeps must have run: these come only from the program's links.
-LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0"]
+# Debian 13 renamed some libraries for the 64-bit time_t ABI (libqt6core6t64).
+LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1"]
 
 CONTENTS = ["./usr/bin/trayvo2010",
             f"./usr/share/applications/{APP_ID}.desktop",
@@ -66,8 +67,10 @@ def main():
     check(fields["Section"] == "utils", f"Section is {fields['Section']}")
     check(fields["Homepage"] == "https://quenbrook.example/", f"Homepage is {fields['Homepage']}")
     depends = package_names(fields["Depends"])
-    for name in RUNTIME_DEPENDS + LINKED_DEPENDS:
+    for name in RUNTIME_DEPENDS:
         check(name in depends, f"Depends lacks {name}")
+    for name in LINKED_DEPENDS:
+        check(name in depends or f"{name}t64" in depends, f"Depends lacks {name}")
     check(package_names(fields["Recommends"]) == {"udisks2"}, f"Recommends is {fields['Recommends']}")
     summary, _, long_description = fields["Description"].partition("\n")
     check(summary.strip() and len(summary) <= 80, f"the description's first line is {summary!r}")

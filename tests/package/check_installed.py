@@ -93,13 +93,25 @@ def texts(component, tag):
     return {element.get(XML_LANG): (element.text or "").strip() for element in component.findall(tag)}
 
 
+# The file names its maker both ways, for readers before AppStream 1.0 and
+# after; each validator reports the form it does not take, and nothing else
+# may be reported.
+OTHER_DEVELOPER_FORM = ("unknown-tag developer",  # AppStream 0.16, Debian 12
+                        "developer-name-tag-deprecated")  # AppStream 1.0, Debian 13
+
+
 def check_metainfo(path, version):
     status, output = run(["appstreamcli", "validate", "--no-net", "--strict",
                           # The maker's domain is under example., which the
                           # validator cannot tell is reverse DNS.
                           "--override=cid-maybe-not-rdns=pedantic", str(path)])
-    check(status == 0, f"appstreamcli rejects {path.name}:\n{output}")
+    issues = [line for line in output.splitlines() if re.match(r"[EWI]: ", line)]
+    check((status == 0 or issues) and all(issue.endswith(OTHER_DEVELOPER_FORM) for issue in issues),
+          f"appstreamcli rejects {path.name}:\n{output}")
     component = ElementTree.parse(path).getroot()
+    maker = component.findtext("developer_name")
+    developers = [e.findtext("name") for e in component.findall("developer")]
+    check(maker and developers == [maker], f"<developer> names {developers}, <developer_name> {maker}")
     check(component.findtext("id") == APP_ID, f"id is {component.findtext('id')}")
     launchables = [(e.get("type"), e.text) for e in component.findall("launchable")]
     check(launchables == [("desktop-id", f"{APP_ID}.desktop")], f"launchable is {launchables}")

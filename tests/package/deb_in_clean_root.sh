@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian package with apt into a Debian 12 that holds nothing but
-# debootstrap's minimal base, starts the program there as an ordinary user on
-# a virtual X server and waits for its main window. A package that works only
-# where it was built, with a run-time dependency missing from Depends, fails
-# here.
+# Installs the Debian package with apt into a Debian of the build machine's
+# own release (its VERSION_CODENAME) that holds nothing but debootstrap's
+# minimal base, starts the program there as an ordinary user on a virtual X
+# server and waits for its main window. A package that works only where it
+# was built, with a run-time dependency missing from Depends, fails here.
 #
 # The base system is made once with debootstrap and kept as a tarball in the
 # cache folder, beside the packages apt downloads into it; each run unpacks a
@@ -21,7 +21,9 @@
 # first run (TRAYVO_DEBIAN_MIRROR chooses another).
 set -euo pipefail
 
-suite=bookworm
+# The package's Depends name this release's packages: it is tried on the
+# release it was built on.
+suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 mirror=${TRAYVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 window_limit_s=60
 user_id=4242 # the desktop user inside the clean root
@@ -38,6 +40,7 @@ die() {
 if [ -z "${TRAYVO_IN_NAMESPACES:-}" ]; then
     [ $# -eq 2 ] || die "usage: $0 DEB_DIR CACHE_DIR"
     [ "$(id -u)" -eq 0 ] || die "needs root: it runs debootstrap and chroot and mounts file systems"
+    [ -n "$suite" ] || die "/etc/os-release names no VERSION_CODENAME to make a clean root of"
     for tool in debootstrap unshare setpriv chroot flock Xvfb xdotool xprop; do
         command -v "$tool" >/dev/null || die "$tool is missing; tools/install-deps.sh installs it"
     done

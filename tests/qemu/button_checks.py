@@ -1,7 +1,8 @@
 """The checks on what the program's buttons do in the guest: the tray buttons
-against QEMU's trays, with a disc mounted and busy, and on a drive that is
-gone; the folder button's hand-over to the desktop's opener; and last the
-program itself, whose window comes up on an X server and is clicked.
+against QEMU's trays, with a disc mounted, busy, or under another filesystem,
+and on a drive that is gone; the folder button's hand-over to the desktop's
+opener; and last the program itself, whose window comes up on an X server and
+is clicked.
 
 Each check returns what it observed; a failure raises CheckFailed. They run
 after the drive checks, in order, and each leaves the drives as the next one
@@ -10,7 +11,6 @@ expects.
 
 import re
 import time
-from contextlib import contextmanager
 from pathlib import Path
 
 from common import COMMAND_LIMIT_S, MEDIA_CHANGE_LIMIT_MS, CheckFailed, TestError, expect, log
@@ -118,6 +118,38 @@ def check_open_while_mounted(m):
     return (f"qmp while busy: {busy_state}, no tray event, mounted at {busy_points}; "
             f"once let go: {state}, tray events {events}, guest mounts of {data.node}: {points or 'none'}; "
             f"closed again, disc read {took} ms after the watch began")
+
+
+def check_open_under_another_filesystem(m):
+    """A tmpfs mounted over the disc's mount point: the open button neither
+    takes it off nor pulls the disc from under it, and says nothing; the
+    folder button does not hand the tmpfs over as the disc's folder."""
+    data = m.drives["cd-data"]
+    made = m.guest.run("opener-stand-in", OPENER, OPENED_DIR)
+    if made.status != 0:
+        raise TestError(f"no opener stand-in: {made.text()}")
+    m.mount_at(data, HELD_DIR)
+    covered = m.guest.run("tmpfs-over", hexpath(HELD_DIR))
+    try:
+        if covered.status != 0:
+            raise TestError(f"no tmpfs over {HELD_DIR}: {covered.text()}")
+        answer, events, entry = m.door("open", data)
+        state, points = m.tray_state(data.qdev), m.mount_points(data)
+        kept = m.guest.run("run", "cat", f"{HELD_DIR}/kept.txt")
+        explored = m.drivecheck_run("explore", data.index, OPENER)
+    finally:
+        for _ in range(2 if covered.status == 0 else 1):  # the tmpfs, then the disc
+            m.guest.run("umount-at", hexpath(HELD_DIR))
+    expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
+    expect(kept.status == 0 and kept.lines == ["kept"], f"the tmpfs lost its file: {kept.text()}")
+    expect(not entry["tray_open"] and entry["locked"] and not events and points == [HELD_DIR],
+           f"open of a covered disc: QEMU has {state}, tray events {events}; mounted at {points}")
+    message = f"无法打开光驱设备 {data.node} 的目录。"
+    expect(explored.status == 1 and explored.lines == [message],
+           f"explore of a covered disc answered {explored.status}: {explored.text()}")
+    expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
+    return (f"qmp: {state}, no tray event; the disc still mounted at {points}, the tmpfs's file kept; "
+            f"explore: {message!r}")
 
 
 def plug_back(m, drive):
@@ -251,28 +283,32 @@ def keep_screenshot(m, window, kept):
     log(f"     screenshot: {kept}")
 
 
-@contextmanager
-def program_window(m):
-    """The program on an X server in the guest, for the length of the block:
-    its window's X id and how long it took to appear. Both are ended after
-    it, and the program must have run on until then."""
-    started = time.monotonic()
+def with_program(m, check, closes=False):
+    """check(pid) with the program running on a fresh X server in the guest:
+    what it observed, once the program is seen to have run on to the end, or,
+    when the check closes its window, to have ended by then."""
     gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
     if gui.status != 0 or len(gui.lines) != 1:
         raise CheckFailed(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
     x_server, program = gui.lines[0].split()
     try:
-        found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
-                            "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
-        appeared = time.monotonic() - started
-        expect(found.status == 0 and len(found.lines) == 1,
-               f"no window {PROGRAM_TITLE} after {appeared:.1f} s: {found.text()}\n"
-               f"{m.guest_text('/tmp/program.log')}")
-        yield found.lines[0], appeared
+        observed = check(program)
     finally:
         stopped = m.guest.run("gui-stop", x_server, program)
-    expect(stopped.lines[:1] == ["program running"],
-           f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+    expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
+           f"the program had {'not ended' if closes else 'ended by itself'}: {m.guest_text('/tmp/program.log')}")
+    return observed
+
+
+def program_window_id(m, started):
+    """The program's window once it is shown, and the seconds since started."""
+    found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
+                        "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
+    appeared = time.monotonic() - started
+    expect(found.status == 0 and len(found.lines) == 1,
+           f"no window {PROGRAM_TITLE} after {appeared:.1f} s: {found.text()}\n"
+           f"{m.guest_text('/tmp/program.log')}")
+    return found.lines[0], appeared
 
 
 def check_program_window(m):
@@ -282,7 +318,10 @@ def check_program_window(m):
     expect(not m.qmp.block(first.qdev)["tray_open"], f"the tray is open to begin with: {m.tray_state(first.qdev)}")
     kept = m.artifacts / Path(SCREENSHOT).name
     kept.unlink(missing_ok=True)  # an earlier run's must not pass for this one's
-    with program_window(m) as (window, appeared):
+    started = time.monotonic()
+
+    def check(_program):
+        window, appeared = program_window_id(m, started)
         geometry = dict(line.split("=", 1) for line in m.guest.run("x", "xdotool", "getwindowgeometry", "--shell",
                                                                    window).lines if "=" in line)
         left, top, width, height = (int(geometry.get(key, -1)) for key in ("X", "Y", "WIDTH", "HEIGHT"))
@@ -299,12 +338,15 @@ def check_program_window(m):
         m.tray_event(first, since, True)
         state = m.tray_state(first.qdev)
         expect(m.qmp.block(first.qdev)["tray_open"], f"after the click QEMU has {state}")
+        return (f"window {width}x{height} at ({left},{top}) {appeared:.1f} s after the X server was started; "
+                f"click at ({x},{y}); qmp: {state}, DEVICE_TRAY_MOVED seen; the program ran on")
+
+    observed = with_program(m, check)
     # Back as the drive was, should anything come after.
     since = m.qmp.mark()
     m.qmp.command("blockdev-close-tray", id=first.qdev)
     m.tray_event(first, since, False)
-    return (f"window {width}x{height} at ({left},{top}) {appeared:.1f} s after the X server was started; "
-            f"click at ({x},{y}); qmp: {state}, DEVICE_TRAY_MOVED seen; the program ran on")
+    return observed
 
 
 def ping_window(m, window, seconds):
@@ -344,11 +386,15 @@ def check_answers_while_probing(m):
     drives = sorted((m.drives["cd-data"], m.drives["cd-empty"]), key=lambda drive: drive.index)
     slowest_ms = max(probe_ms(m, drive) for drive in drives)
     answers = {}
-    with program_window(m) as (window, _):
+
+    def check(_program):
+        window, _ = program_window_id(m, time.monotonic())
         for drive in drives:
             if drive.index != 0:
                 choose_drive(m, window, drive)
             answers[drive.node] = ping_window(m, window, PING_S)
+
+    with_program(m, check)
     quickest = min(worst for _, worst, _ in answers.values())
     bound = max(ANSWER_RATIO * quickest, quickest + ANSWER_MARGIN_MS)
     # A window stalled by a probe would answer that much later.
@@ -363,6 +409,7 @@ def check_answers_while_probing(m):
 CHECKS = [
     ("trays moved by the buttons", check_doors_moved),
     ("open of a mounted disc", check_open_while_mounted),
+    ("open of a disc under another filesystem", check_open_under_another_filesystem),
     ("buttons of an unplugged drive", check_doors_of_unplugged_drive),
     ("disc folder opened", check_folder_opened),
     ("program window", check_program_window),

@@ -21,10 +21,13 @@
 # Paths below are as the chroot sees them, hex-encoded where a disc's label,
 # with its spaces, becomes part of them.
 #   mount-at NODE HEXDIR  the disc at that directory, made first
-#   umount-at HEXDIR
+#   umount-at HEXDIR      the topmost mount there
+#   tmpfs-over HEXDIR     a tmpfs mounted over that directory, holding kept.txt
 #   hold HEXDIR           a process with its working directory there, which
 #                         keeps the mount busy; prints its pid
 #   release PID           ends that process
+#   silent-bus            a system bus that takes connections and never
+#                         answers, as a hung one does; prints its pid
 #   opener-stand-in SCRIPT DIR  a stand-in for the desktop's opener at SCRIPT
 #                         that records each start's arguments, NUL-separated,
 #                         in a file of its own in DIR
@@ -33,17 +36,34 @@
 #   gui-start PROGRAM     an X server, then the program on it; prints both pids
 #   x PROGRAM ARGS...     a program inside the chroot, on that X server
 #   gui-stop XPID PID     ends both, saying whether the program was still running
+#   x-start PROGRAM       another program on that X server; prints its pid
+#   x-stop PID            ends it
 #   fetch FILE            hex of the file
+#   udev-start            udev's daemon from the chroot, as a desktop system
+#                         runs it, told of the block devices already there
+#   udev-stop             ends it
+#   scsi-delete NODE      the kernel lets go of the drive, as when unplugged
+#   screen-hash NAME      the X server's screen as /tmp/NAME.ppm, and its md5
+#   wakeups PID           "TID N" for each thread: its voluntary context
+#                         switches, each a sleep followed by a wakeup
 
 export PATH=/bin
 
 # The X server's display, and the environment of a desktop user's programs.
-# The chroot's /tmp and /run are the guest's own, and writable. The program
-# takes the place of the shell, so that a background one's $! is its own pid
-# and gui-stop ends it, not the shell that started it.
+# The chroot's /tmp and /run are the guest's own, and writable.
+x_environment="PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 LANG=C.UTF-8
+    DISPLAY=:1 QT_QPA_PLATFORM=xcb"
+# shellcheck disable=SC2086 # the words of x_environment are meant to split
 in_x() { # program, args...
-    exec chroot /host env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/run/user/0 \
-        LANG=C.UTF-8 DISPLAY=:1 QT_QPA_PLATFORM=xcb "$@"
+    chroot /host env -i $x_environment "$@"
+}
+# The same in the background, each step exec'ing the next, so that $! is the
+# program's own pid: the one its windows carry, and the one to stop.
+# shellcheck disable=SC2086
+in_x_background() { # log, program, args...
+    log=$1
+    shift
+    (exec chroot /host env -i $x_environment "$@") </dev/null >"$log" 2>&1 3>&- &
 }
 
 unhex() { echo "$1" | xxd -r -p; }
@@ -83,12 +103,30 @@ serve() { # verb, args...
         mkdir -p "$dir" && mount -t iso9660 -o ro "$1" "$dir"
         ;;
     umount-at) umount "/host$(unhex "$1")" ;;
+    tmpfs-over)
+        dir=/host$(unhex "$1")
+        mount -t tmpfs tmpfs "$dir" && echo kept >"$dir/kept.txt"
+        ;;
     hold)
         # Its output must not reach the command port, nor hold it.
         (cd "/host$(unhex "$1")" && exec sleep 600) </dev/null >/dev/null 2>&1 3>&- &
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
+    silent-bus)
+        mkdir -p /host/run/dbus && rm -f /host/run/dbus/system_bus_socket
+        in_x_background /dev/null python3 -c '
+import socket
+bus = socket.socket(socket.AF_UNIX)
+bus.bind("/run/dbus/system_bus_socket")
+bus.listen(16)
+held = []
+while True:
+    held.append(bus.accept()[0])
+'
+        echo $!
+        await 100 is_socket /host/run/dbus/system_bus_socket
+        ;;
     opener-stand-in)
         mkdir -p "/host$2" "/host${1%/*}"
         # Written to a hidden name and then renamed, so that a record is
@@ -105,19 +143,42 @@ serve() { # verb, args...
         ;;
     gui-start)
         mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
-        in_x Xvfb :1 -screen 0 800x600x24 -nolisten tcp </dev/null >/host/tmp/xvfb.log 2>&1 3>&- &
+        in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
         xvfb=$!
         await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
-        in_x "$1" </dev/null >/host/tmp/program.log 2>&1 3>&- &
+        in_x_background /host/tmp/program.log "$1"
         echo "$xvfb $!"
         ;;
     x) in_x "$@" </dev/null ;;
+    x-start)
+        in_x_background /host/tmp/x-start.log "$1"
+        echo $!
+        ;;
+    x-stop) kill "$1" && await 50 not_running "$1" ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
         await 50 not_running "$2" && await 50 not_running "$1"
         ;;
     fetch) xxd -p "/host$1" ;;
+    udev-start)
+        # systemd's tools refuse to act in a chroot unless told to.
+        SYSTEMD_IGNORE_CHROOT=1 chroot /host /lib/systemd/systemd-udevd --daemon \
+            </dev/null >/host/tmp/udevd.log 2>&1 3>&- || return 1
+        chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm trigger --action=add --subsystem-match=block &&
+            chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60
+        ;;
+    udev-stop) chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit ;;
+    scsi-delete) echo 1 >"/sys/block/${1##*/}/device/delete" ;;
+    wakeups)
+        for task in /proc/"$1"/task/*; do
+            echo "${task##*/} $(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$task/status")"
+        done
+        ;;
+    screen-hash)
+        in_x import -window root -depth 8 "ppm:/tmp/$1.ppm" </dev/null &&
+            md5sum "/host/tmp/$1.ppm" | cut -d' ' -f1
+        ;;
     *)
         echo "unknown command $verb"
         return 127

@@ -12,7 +12,6 @@ import shutil
 from pathlib import Path
 
 from common import TestError, run_tool
-from kernel import GUEST_MODULES
 
 HERE = Path(__file__).resolve().parent
 
@@ -40,7 +39,7 @@ def lay_out(kernel, root):
         if applet != "busybox":
             (root / "bin" / applet).symlink_to("busybox")
     shutil.copytree(kernel.modules / "lib/modules", root / "lib/modules", dirs_exist_ok=True)
-    (root / "etc/trayvo-modules").write_text("\n".join(GUEST_MODULES) + "\n")
+    (root / "etc/trayvo-modules").write_text("\n".join(kernel.load) + "\n")
     shutil.copyfile(HERE / "guest_init.sh", root / "init")
     (root / "init").chmod(0o755)
 

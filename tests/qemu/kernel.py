@@ -4,6 +4,11 @@ The versioned package behind linux-image-amd64 is downloaded once into the
 cache and never installed. It is unpacked there to a plain vmlinux and a
 module tree holding only the modules the guest loads and what they depend on,
 as kmod's depmod finds it, with the tree's own module index.
+
+Debian 12 and 13 package their kernels differently: 12 compresses the kernel
+with xz and keeps plain modules under /lib/modules; 13 compresses the kernel
+with zstd, keeps xz-compressed modules under /usr/lib/modules, and builds
+some of the guest's drivers into the kernel.
 """
 
 import json
@@ -32,6 +37,7 @@ class Kernel:
     vmlinux: Path
     modules: Path
     module_count: int
+    load: list  # GUEST_MODULES less those built into the kernel
 
 
 def kernel_package():
@@ -76,9 +82,18 @@ def plain_vmlinux(vmlinuz):
     protected_mode = (setup_sectors + 1) * 512
     payload_offset, payload_length = struct.unpack_from("<II", image, 0x248)
     payload = image[protected_mode + payload_offset:protected_mode + payload_offset + payload_length]
-    if not payload.startswith(b"\xfd7zXZ\x00"):
-        raise TestError(f"{vmlinuz.name} holds no xz payload")
-    elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
+    if payload.startswith(b"\xfd7zXZ\x00"):
+        elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
+    elif payload.startswith(b"\x28\xb5\x2f\xfd"):
+        # Less the unpacked size the kernel's build appends, which zstd would
+        # take for a broken frame.
+        try:
+            elf = subprocess.run(["zstd", "-d", "-c"], input=payload[:-4], capture_output=True, check=True,
+                                 timeout=120).stdout
+        except FileNotFoundError as error:
+            raise TestError("zstd is missing; tools/install-deps.sh installs it") from error
+    else:
+        raise TestError(f"{vmlinuz.name} holds neither an xz nor a zstd payload")
     if not elf.startswith(b"\x7fELF"):
         raise TestError(f"{vmlinuz.name} unpacks to something other than ELF")
     return elf
@@ -86,7 +101,12 @@ def plain_vmlinux(vmlinuz):
 
 def depmod(root, release):
     """Writes the module index of root/lib/modules/release. depmod lives in
-    /usr/sbin, which a user's PATH may leave out."""
+    /usr/sbin, which a user's PATH may leave out; Debian 13's looks under
+    /usr/lib/modules, which is made to lead to the same folder."""
+    usr_modules = root / "usr/lib/modules"
+    if not usr_modules.exists():
+        usr_modules.parent.mkdir(parents=True, exist_ok=True)
+        usr_modules.symlink_to("../../lib/modules")
     program = shutil.which("depmod") or shutil.which("depmod", path="/usr/sbin:/sbin") or "depmod"
     run_tool([program, "-b", str(root), release], 120)
 
@@ -94,6 +114,11 @@ def depmod(root, release):
 def module_name(path):
     """A module's name as modprobe takes it, from its file's path."""
     return Path(path).name.split(".ko")[0].replace("-", "_")
+
+
+def built_in(modules_dir):
+    """The names of the modules built into the kernel, which need no loading."""
+    return {module_name(line) for line in (modules_dir / "modules.builtin").read_text().split()}
 
 
 def needed_modules(modules_dir, names):
@@ -114,6 +139,15 @@ def needed_modules(modules_dir, names):
     return sorted(wanted)
 
 
+def copy_module(source, target):
+    """A module as the guest's busybox loads it: uncompressed."""
+    if source.suffix == ".xz":
+        target = target.with_suffix("")
+        target.write_bytes(lzma.decompress(source.read_bytes()))
+    else:
+        shutil.copy2(source, target)
+
+
 def unpack_kernel(deb, target):
     """vmlinux and the modules GUEST_MODULES need, with their own index."""
     with tempfile.TemporaryDirectory(dir=target.parent) as scratch:
@@ -121,17 +155,23 @@ def unpack_kernel(deb, target):
         run_tool(["dpkg-deb", "-x", str(deb), str(tree)], 300)
         (vmlinuz,) = (tree / "boot").glob("vmlinuz-*")
         release = vmlinuz.name.removeprefix("vmlinuz-")
+        if (tree / "usr/lib/modules").is_dir() and not (tree / "lib/modules").exists():
+            (tree / "lib").mkdir(exist_ok=True)
+            os.rename(tree / "usr/lib/modules", tree / "lib/modules")
         depmod(tree, release)
 
         built = Path(scratch) / "kernel"
         modules = tree / "lib/modules" / release
         keep = built / "modules/lib/modules" / release
-        for module in needed_modules(modules, GUEST_MODULES) + ["modules.builtin", "modules.builtin.modinfo"]:
+        load = [name for name in GUEST_MODULES if module_name(name) not in built_in(modules)]
+        for module in needed_modules(modules, load):
             (keep / module).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(modules / module, keep / module)
+            copy_module(modules / module, keep / module)
+        for index in ["modules.builtin", "modules.builtin.modinfo"]:
+            shutil.copy2(modules / index, keep / index)
         depmod(built / "modules", release)
         (built / "vmlinux").write_bytes(plain_vmlinux(vmlinuz))
-        (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES}))
+        (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES, "load": load}))
         os.rename(built, target)
 
 
@@ -141,9 +181,11 @@ def debian_kernel(cache):
     deb = download_deb(cache, package, version)
     unpacked = cache / deb.name.removesuffix(".deb")
     stamp = unpacked / "stamp.json"
-    if not stamp.exists() or json.loads(stamp.read_text())["modules"] != GUEST_MODULES:
+    unpacked_as = json.loads(stamp.read_text()) if stamp.exists() else {}
+    if unpacked_as.get("modules") != GUEST_MODULES or "load" not in unpacked_as:
         shutil.rmtree(unpacked, ignore_errors=True)
         unpack_kernel(deb, unpacked)
-    release = json.loads(stamp.read_text())["release"]
+        unpacked_as = json.loads(stamp.read_text())
     count = len(list((unpacked / "modules").rglob("*.ko")))
-    return Kernel(package, version, release, unpacked / "vmlinux", unpacked / "modules", count)
+    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinux", unpacked / "modules", count,
+                  unpacked_as["load"])

@@ -6,16 +6,17 @@ the freshly built trayvo_drivecheck inside the guest through a chroot into the
 host's root file system, and compares every answer with what QEMU's monitor
 (QMP) says the drives hold. The host drives both sides: it changes a drive over
 QMP, then asks the guest to probe it, or has the guest move a tray and asks
-QMP where it went. Last, the program itself runs in the guest on a virtual X
+QMP where it went. Then the program itself runs in the guest on a virtual X
 server: a click on its button must open a tray, and with its empty drive
-chosen it must go on answering the window manager's pings.
+chosen it must go on answering the window manager's pings; last, with udev's
+daemon running, drives are plugged in and pulled out under the running program.
 
 The kernel package is downloaded once into the cache directory and never
 installed; the guest's initramfs is busybox plus the few modules it needs.
 
 The parts: kernel.py (Debian's kernel), initramfs.py, machine.py (QEMU and its
 drives) with qmp.py and guest.py (its two channels), and the checks in
-drive_checks.py and button_checks.py.
+drive_checks.py, button_checks.py and hotplug_checks.py.
 """
 
 import argparse
@@ -29,13 +30,15 @@ from pathlib import Path
 
 import button_checks
 import drive_checks
+import hotplug_checks
 from common import CheckFailed, TestError, log
 from initramfs import build_initramfs
 from kernel import debian_kernel
 from machine import Machine
 from qmp import QmpError
 
-CHECKS = drive_checks.CHECKS[:1] + button_checks.ON_UNTOUCHED_DRIVES + drive_checks.CHECKS[1:] + button_checks.CHECKS
+CHECKS = (drive_checks.CHECKS[:1] + button_checks.ON_UNTOUCHED_DRIVES + drive_checks.CHECKS[1:]
+          + button_checks.CHECKS + hotplug_checks.CHECKS)
 
 
 @dataclass

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,34 @@ TEST(frmMainOnQt, ReadableAsStoredWithDrivesAndWithout)
     QtMainWindow none({});
     testing::expectTextsFit(none.widget());
     testing::saveScreenshot(none.widget(), "main-window-no-drive.png");
+}
+
+// Qt's selector selects the first item put into it when empty, and nothing
+// once cleared: the selection must still end where the window chose.
+TEST(frmMainOnQt, TheSelectorIsFilledAgainWhenDrivesComeAndGo)
+{
+    QtMainWindow main({u"/dev/sr0", u"/dev/sr1"});
+    auto* combox = main.find<QComboBox>("Combox");
+    const auto driveChange = [&](const char16_t* node, DriveType type) {
+        main.os.types[node] = type;
+        const int drains = main.driveEvents.drains;
+        main.driveEvents.report("d");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main.driveEvents.drains > drains; }));
+    };
+    combox->setCurrentIndex(1);
+    driveChange(u"/dev/sr0", DriveType::NoRootDir);
+    EXPECT_EQ(combox->count(), 1);
+    EXPECT_EQ(combox->currentText(), QStringLiteral("/dev/sr1"));
+    EXPECT_EQ(main.find<QLabel>("numofCDROM")->text(), QStringLiteral("1个"));
+
+    driveChange(u"/dev/sr1", DriveType::NoRootDir);
+    EXPECT_EQ(combox->count(), 0);
+    EXPECT_FALSE(main.find<QPushButton>("Command1")->isEnabled());
+
+    driveChange(u"/dev/sr0", DriveType::Cdrom);
+    EXPECT_EQ(combox->currentText(), QStringLiteral("/dev/sr0"));
+    EXPECT_EQ(main.find<QLabel>("CDROMstatus")->text(), QStringLiteral("光驱设备有可用光盘。"));
+    EXPECT_TRUE(main.find<QPushButton>("Command3")->isEnabled());
 }
 
 } // namespace

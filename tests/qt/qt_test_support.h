@@ -11,6 +11,9 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace trayvo::testing {
@@ -26,6 +29,46 @@ Widget* child(Window& window, const char* name)
     return asQt(window).widget().findChild<Widget*>(QString::fromLatin1(name));
 }
 
+// Reports of drives through a pipe, as udev's come through its socket: 'd'
+// tells of a drive attached or removed, anything else of some other device.
+class PipeDriveEvents final : public DriveEventSource {
+public:
+    PipeDriveEvents()
+    {
+        if (::pipe2(fds_, O_NONBLOCK | O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipe");
+    }
+    ~PipeDriveEvents() override
+    {
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    PipeDriveEvents(const PipeDriveEvents&) = delete;
+    PipeDriveEvents& operator=(const PipeDriveEvents&) = delete;
+
+    int descriptor() const override { return fds_[0]; }
+    bool drain() override
+    {
+        ++drains;
+        bool drive = false;
+        char report = 0;
+        while (::read(fds_[0], &report, 1) == 1)
+            drive = drive || report == 'd';
+        return drive;
+    }
+    void report(const char* reports) const
+    {
+        const auto length = static_cast<std::size_t>(std::char_traits<char>::length(reports));
+        if (::write(fds_[1], reports, length) != static_cast<ssize_t>(length))
+            throw std::runtime_error("pipe full");
+    }
+
+    int drains = 0;
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
 // The main window on Qt, shown, over drives named as Linux names them; the
 // first holds a disc.
 struct QtMainWindow {
@@ -36,6 +79,7 @@ struct QtMainWindow {
             os.types[DriveRoot(node)] = DriveType::Cdrom;
         }
         os.discs = {u"/dev/sr0"};
+        runtime.watchDrives(driveEvents);
         form.Show();
     }
 
@@ -44,6 +88,7 @@ struct QtMainWindow {
     Widget* find(const char* name) { return child<Widget>(form.window(), name); }
 
     FakeOsOperations os;
+    PipeDriveEvents driveEvents;
     QtWindowRuntime runtime{appIdentity};
     ctlCdrom drives{os};
     frmMain form{runtime, drives, os};

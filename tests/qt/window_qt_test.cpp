@@ -119,6 +119,34 @@ TEST_F(QtAdapter, ClicksReachTheirHandlers)
     EXPECT_EQ(labelClicks, 1);
 }
 
+// Reports that wait together are heard once, by every window that listens;
+// reports of other devices by none.
+TEST(QtDriveReports, ReachEveryWindowOnceForWhatWaitedTogether)
+{
+    testing::PipeDriveEvents events;
+    QtWindowRuntime runtime{appIdentity};
+    runtime.watchDrives(events);
+    std::unique_ptr<Window> first = runtime.createWindow(testLayout);
+    std::unique_ptr<Window> second = runtime.createWindow(testLayout);
+    int heard[2] = {0, 0};
+    first->onDrivesChanged([&] { ++heard[0]; });
+    second->onDrivesChanged([&] { ++heard[1]; });
+
+    events.report("dpd");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(heard[0], 1);
+    EXPECT_EQ(heard[1], 1);
+
+    events.report("p");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 2; }));
+    second.reset();
+    events.report("d");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 3; }));
+    EXPECT_EQ(heard[0], 2);
+    EXPECT_EQ(heard[1], 1);
+}
+
 TEST_F(QtAdapter, HourglassShowsOverTheWholeApplicationUntilRestored)
 {
     window->setMousePointer(MousePointer::Hourglass);

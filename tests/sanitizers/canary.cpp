@@ -19,11 +19,13 @@ void leak()
 
 void overflow()
 {
-    // A size the compiler cannot see, so that AddressSanitizer is the one to
-    // catch the write rather than UBSan's object-size check.
+    // A buffer whose size the compiler cannot see, so that AddressSanitizer
+    // is the one to catch the write rather than UBSan's object-size check:
+    // GCC 14 follows even a volatile size from the allocation to the write,
+    // but not a pointer read back from a volatile.
     volatile std::size_t size = 8;
-    char* buffer = new char[size];
-    escaped = buffer; // keeps the optimiser from dropping the allocation
+    escaped = new char[size]; // also keeps the optimiser from dropping it
+    char* buffer = static_cast<char*>(escaped);
     buffer[size] = 'x';
     delete[] buffer;
 }

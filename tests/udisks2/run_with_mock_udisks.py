@@ -3,13 +3,14 @@
 
 Usage: run_with_mock_udisks.py TEST_PROGRAM [ARGUMENTS...]
 
-Starts two private buses of its own: one where a mock UDisks2
-(python3-dbusmock) owns the service's name, and an idle one where the name is
-only activatable, by a stand-in that leaves a marker file when started. The
-test program finds the first as its system bus and the rest in
-TRAYVO_TEST_* variables. It exits with the test program's status. Every
-process started here is stopped at the end, and dies with this one should it
-be killed first.
+Starts private buses of its own: one where a mock UDisks2 (python3-dbusmock)
+owns the service's name; an idle one where the name is only activatable, by a
+stand-in that leaves a marker file when started; one whose daemon is stopped
+with SIGSTOP; and two sockets that are no bus at all, one taking connections
+and never answering, one hanging up on each. The test program finds the first
+as its system bus and the rest in TRAYVO_TEST_* variables. It exits with the
+test program's status. Every process started here is stopped at the end, and
+dies with this one should it be killed first.
 
 Like UDisks2, the mock refuses to unmount what is not mounted and to mount
 what is; and it refuses every Unmount or Mount that would ask the user for a
@@ -30,14 +31,20 @@ same names, and each case uses its own devices, so a run needs a fresh mock):
   sr7  as sr4, for the program's folder command
   sr8  as sr2, for the program's tray command
   sr10 filesystem mounted; Unmount unmounts it, for the program's tray command
+  sr11 filesystem mounted; its mount points come 3 s late
+  sr12 filesystem, not mounted; its mount points and Mount each come 1.2 s
+       late, so that only the two together overrun the test's 2 s deadline
 """
 
 import ctypes
 import os
+import selectors
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -81,6 +88,12 @@ def set_mount_points(*paths):
 
 UNEXPECTED = error('org.freedesktop.UDisks2.Error.Failed', 'not expected by the test')
 
+
+def late(seconds, code):
+    """Python for a mock method: code, run after a delay."""
+    return f'time.sleep({seconds})\n{code}'
+
+
 # Checks at the start of every Unmount and Mount, as UDisks2 makes them.
 NO_PROMPT = ("if not args[0].get('auth.no_user_interaction', False):\n    "
              + error('org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain', 'would ask for a password') + "\n")
@@ -105,21 +118,45 @@ def start(argv, **kwargs):
 
 
 def start_bus(directory, processes):
-    """A dbus-daemon on a socket in directory; its address."""
+    """A dbus-daemon on a socket in directory; its address, once it takes
+    connections. The socket file comes before that: the daemon prints its
+    address only when it listens."""
     directory.mkdir()
     services = directory / 'services'
     services.mkdir()
-    socket = directory / 'socket'
     config = directory / 'bus.conf'
-    config.write_text(BUS_CONFIG.format(socket=socket, services=services))
-    daemon = start(['dbus-daemon', '--nofork', '--nopidfile', f'--config-file={config}'])
+    config.write_text(BUS_CONFIG.format(socket=directory / 'socket', services=services))
+    daemon = start(['dbus-daemon', '--nofork', '--nopidfile', '--print-address', f'--config-file={config}'],
+                   stdout=subprocess.PIPE)
     processes.append(daemon)
-    deadline = time.monotonic() + START_TIMEOUT_S
-    while not socket.exists():
-        if daemon.poll() is not None or time.monotonic() > deadline:
+    with selectors.DefaultSelector() as selector:
+        selector.register(daemon.stdout, selectors.EVENT_READ)
+        if not selector.select(START_TIMEOUT_S):
             raise RuntimeError(f'dbus-daemon for {directory} did not start')
-        time.sleep(0.05)
-    return f'unix:path={socket}'
+    address = daemon.stdout.readline().decode().strip()
+    if not address:
+        raise RuntimeError(f'dbus-daemon for {directory} ended without an address')
+    return address
+
+
+def start_mute_socket(path, hang_up):
+    """A socket that takes every connection and then never answers, or hangs
+    up at once; its address. Served from a thread that ends with us."""
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(str(path))
+    listener.listen()
+    held = []
+
+    def serve():
+        while True:
+            connection, _ = listener.accept()
+            if hang_up:
+                connection.close()
+            else:
+                held.append(connection)
+
+    threading.Thread(target=serve, daemon=True).start()
+    return f'unix:path={path}'
 
 
 def start_mock(address, processes):
@@ -133,7 +170,7 @@ def start_mock(address, processes):
         if processes[-1].poll() is not None or time.monotonic() > deadline:
             raise RuntimeError('the mock UDisks2 did not start')
         time.sleep(0.05)
-    return dbus.Interface(bus.get_object(UDISKS, ROOT), MOCK)
+    return bus
 
 
 def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECTED):
@@ -142,7 +179,8 @@ def add_filesystem(mock, name, mounted_at=(), unmount=UNEXPECTED, mount=UNEXPECT
                    [('Unmount', 'a{sv}', '', UNMOUNT_CHECKS + unmount), ('Mount', 'a{sv}', 's', MOUNT_CHECKS + mount)])
 
 
-def add_block_devices(mock):
+def add_block_devices(bus):
+    mock = mock_object(bus, ROOT)
     add_filesystem(mock, 'sr0', mounted_at=('/media/user/DISC', '/mnt/disc'),
                    unmount=set_mount_points())
     add_filesystem(mock, 'sr1')
@@ -157,6 +195,17 @@ def add_block_devices(mock):
     add_filesystem(mock, 'sr7', mount=f'{set_mount_points(LABEL_MOUNT)}\nret = {LABEL_MOUNT!r}')
     add_filesystem(mock, 'sr8', mounted_at=('/media/user/BUSY',),
                    unmount=error('org.freedesktop.UDisks2.Error.DeviceBusy', 'target is busy'))
+    # Properties.Get of these two objects is their own, answering late.
+    properties = 'org.freedesktop.DBus.Properties'
+    answer_late = f"ret = self.props[{FILESYSTEM!r}]['MountPoints']"
+    add_filesystem(mock, 'sr11', mounted_at=('/media/user/LATE',), unmount=set_mount_points())
+    mock_object(bus, f'{ROOT}/block_devices/sr11').AddMethod(properties, 'Get', 'ss', 'v', late(3, answer_late))
+    add_filesystem(mock, 'sr12', mount=late(1.2, f"{set_mount_points('/media/user/LATE')}\nret = '/media/user/LATE'"))
+    mock_object(bus, f'{ROOT}/block_devices/sr12').AddMethod(properties, 'Get', 'ss', 'v', late(1.2, answer_late))
+
+
+def mock_object(bus, path):
+    return dbus.Interface(bus.get_object(UDISKS, path), MOCK)
 
 
 def make_activatable(directory, marker):
@@ -183,11 +232,16 @@ def run(argv, scratch, processes):
     idle_address = start_bus(scratch / 'idle-bus', processes)
     marker = scratch / 'activated'
     make_activatable(scratch / 'idle-bus', marker)
+    stopped_address = start_bus(scratch / 'stopped-bus', processes)
+    processes[-1].send_signal(signal.SIGSTOP)
     environment = dict(os.environ,
                        DBUS_SYSTEM_BUS_ADDRESS=mock_address,
                        TRAYVO_TEST_IDLE_BUS=idle_address,
                        TRAYVO_TEST_ACTIVATION_MARKER=str(marker),
-                       TRAYVO_TEST_NO_BUS=f'unix:path={scratch / "no-bus-here"}')
+                       TRAYVO_TEST_NO_BUS=f'unix:path={scratch / "no-bus-here"}',
+                       TRAYVO_TEST_STOPPED_BUS=stopped_address,
+                       TRAYVO_TEST_SILENT_BUS=start_mute_socket(scratch / 'silent', hang_up=False),
+                       TRAYVO_TEST_HANGUP_BUS=start_mute_socket(scratch / 'hang-up', hang_up=True))
     test = start(argv, env=environment)
     processes.append(test)
     try:
@@ -203,6 +257,7 @@ def run(argv, scratch, processes):
 
 def stop(processes):
     for process in reversed(processes):
+        process.send_signal(signal.SIGCONT)  # a stopped daemon would not heed the next
         process.terminate()
         try:
             process.wait(timeout=5)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -22,15 +23,24 @@ std::string environment(const char* name)
     return value;
 }
 
-// What connecting finds with the system bus at address instead.
-std::unique_ptr<MountService> connectThrough(const std::string& address)
+// Runs act with the system bus at address instead.
+template <typename Act>
+auto onBus(const std::string& address, Act act)
 {
     const std::string usual = environment("DBUS_SYSTEM_BUS_ADDRESS");
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-    std::unique_ptr<MountService> service = Udisks2::connect();
+    auto result = act();
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", usual.c_str(), 1);
-    return service;
+    return result;
 }
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The time these tests give an operation, and what a busy machine may add to
+// it before the test calls the bound broken.
+constexpr std::chrono::milliseconds testTimeLimit = 2s;
+constexpr std::chrono::milliseconds margin = 3s;
 
 // "/media/user/数据 光盘", spelt out in UTF-8 so that the source's own
 // encoding cannot matter.
@@ -44,56 +54,93 @@ TEST(Udisks2PathElement, EscapesEveryByteOutsideAsciiLettersAndDigits)
     EXPECT_EQ(udisks2PathElement(std::string("\xe5\x85\x89\0", 4)), "_e5_85_89_00");
 }
 
-TEST(Udisks2Connect, FindsTheServiceOnlyOnABusWhereItRuns)
+TEST(Udisks2Reach, FindsTheServiceOnlyOnABusWhereItRuns)
 {
-    EXPECT_NE(Udisks2::connect(), nullptr);
-    EXPECT_EQ(connectThrough(environment("TRAYVO_TEST_NO_BUS")), nullptr);
+    Udisks2 udisks;
+    EXPECT_EQ(udisks.unmountFilesystems("sr1"), UnmountOutcome::Unmounted);
+    EXPECT_EQ(onBus(environment("TRAYVO_TEST_NO_BUS"), [&] { return udisks.unmountFilesystems("sr1"); }),
+              UnmountOutcome::NoService);
     // The runner shows afterwards that activation would leave the marker.
-    EXPECT_EQ(connectThrough(environment("TRAYVO_TEST_IDLE_BUS")), nullptr);
+    EXPECT_EQ(onBus(environment("TRAYVO_TEST_IDLE_BUS"), [&] { return udisks.unmountFilesystems("sr1"); }),
+              UnmountOutcome::NoService);
+    EXPECT_EQ(onBus(environment("TRAYVO_TEST_IDLE_BUS"), [&] { return udisks.mount("sr1"); }), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(environment("TRAYVO_TEST_ACTIVATION_MARKER")))
-        << "connect() started the service by activation";
+        << "the service was started by activation";
 }
 
 // The mock refuses, as UDisks2 does, to unmount what is not mounted and to
 // mount what is; it also refuses every call that would ask for a password.
 TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
 {
-    const std::unique_ptr<MountService> udisks = Udisks2::connect();
-    ASSERT_NE(udisks, nullptr);
-
+    Udisks2 udisks;
     // Mounted in two places: one Unmount covers both.
-    EXPECT_TRUE(udisks->unmountFilesystems("sr0"));
-    EXPECT_TRUE(udisks->unmountFilesystems("sr0"));
-    EXPECT_TRUE(udisks->unmountFilesystems("sr1"));
+    EXPECT_EQ(udisks.unmountFilesystems("sr0"), UnmountOutcome::Unmounted);
+    EXPECT_EQ(udisks.unmountFilesystems("sr0"), UnmountOutcome::Unmounted);
+    EXPECT_EQ(udisks.unmountFilesystems("sr1"), UnmountOutcome::Unmounted);
 
     // No filesystem at all (an audio CD), or a device UDisks2 does not know:
     // nothing of it can be mounted.
-    EXPECT_TRUE(udisks->unmountFilesystems("sr3"));
-    EXPECT_TRUE(udisks->unmountFilesystems("sr9"));
+    EXPECT_EQ(udisks.unmountFilesystems("sr3"), UnmountOutcome::Unmounted);
+    EXPECT_EQ(udisks.unmountFilesystems("sr9"), UnmountOutcome::Unmounted);
 
-    EXPECT_FALSE(udisks->unmountFilesystems("sr2")) << "a busy filesystem passed for unmounted";
+    EXPECT_EQ(udisks.unmountFilesystems("sr2"), UnmountOutcome::NotUnmounted)
+        << "a busy filesystem passed for unmounted";
 }
 
 TEST(Udisks2Mount, GivesTheMountPathExactlyAsUdisks2ChoseIt)
 {
-    const std::unique_ptr<MountService> udisks = Udisks2::connect();
-    ASSERT_NE(udisks, nullptr);
-
-    EXPECT_EQ(udisks->mount("sr4"), labelMount);
-    EXPECT_EQ(udisks->mount("sr5"), "/media/user/OLD DISC");
-    EXPECT_EQ(udisks->mount("sr6"), std::nullopt);
-    EXPECT_EQ(udisks->mount("sr3"), std::nullopt);
-    EXPECT_EQ(udisks->mount("sr9"), std::nullopt);
+    Udisks2 udisks;
+    EXPECT_EQ(udisks.mount("sr4"), labelMount);
+    EXPECT_EQ(udisks.mount("sr5"), "/media/user/OLD DISC");
+    EXPECT_EQ(udisks.mount("sr6"), std::nullopt);
+    EXPECT_EQ(udisks.mount("sr3"), std::nullopt);
+    EXPECT_EQ(udisks.mount("sr9"), std::nullopt);
 }
 
 // The tray devices as the program makes them, over UDisks2. No node is in the
 // kernel's mount table: these are not even there.
 TEST(Udisks2InThePrograms, TheFolderAndTrayCommandsGoThroughUdisks2)
 {
-    LinuxTrayDevices devices({}, &Udisks2::connect);
+    LinuxTrayDevices devices({}, std::make_unique<Udisks2>());
     EXPECT_EQ(devices.discFolder("/nonexistent/sr7"), labelMount);
     EXPECT_FALSE(devices.unmountFilesystems("/nonexistent/sr8")) << "a busy disc passed for unmounted";
     EXPECT_TRUE(devices.unmountFilesystems("/nonexistent/sr10"));
+}
+
+// What the README promises: no click waits longer for the bus and UDisks2.
+static_assert(Udisks2::operationTimeLimit == 10s);
+
+// Buses that took the connection and then said nothing, or hung up; a real
+// bus daemon stopped with SIGSTOP. None tells whether a disc is mounted.
+TEST(Udisks2Deadline, ABusThatDoesNotAnswerCostsOneTimeLimitAndUnmountsNothing)
+{
+    Udisks2 udisks(testTimeLimit);
+    for (const char* bus : {"TRAYVO_TEST_SILENT_BUS", "TRAYVO_TEST_HANGUP_BUS", "TRAYVO_TEST_STOPPED_BUS"}) {
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(onBus(environment(bus), [&] { return udisks.unmountFilesystems("sr1"); }),
+                  UnmountOutcome::NotUnmounted)
+            << bus;
+        EXPECT_LE(Clock::now() - start, testTimeLimit + margin) << bus;
+    }
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(onBus(environment("TRAYVO_TEST_SILENT_BUS"), [&] { return udisks.mount("sr4"); }), std::nullopt);
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
+}
+
+// The mock answers sr12's two calls 1.2 s late each, each within the
+// deadline, the two together not; it answers sr11's mount points only after
+// 3 s. Being single-threaded, it is busy for a while after each.
+TEST(Udisks2Deadline, AServiceThatAnswersLateIsNoAnswerAndTheDeadlineCoversEveryCall)
+{
+    Udisks2 udisks(testTimeLimit);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(udisks.mount("sr12"), std::nullopt);
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
+
+    start = Clock::now();
+    EXPECT_EQ(udisks.unmountFilesystems("sr11"), UnmountOutcome::NotUnmounted)
+        << "a mounted disc whose mount points came too late passed for unmounted";
+    EXPECT_LE(Clock::now() - start, testTimeLimit + margin);
 }
 
 } // namespace

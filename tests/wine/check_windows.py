@@ -6,8 +6,8 @@ the virtual X server, and what the program starts seen where it arrives.
 Runs one group of checks inside wine_prefix.sh (see wine_session.py for what
 it provides). The groups are in system_checks.py and window_checks.py.
 
-usage: check_windows.py --program EXE --probe EXE --objdump OBJDUMP
-                        --artifacts DIR GROUP
+usage: check_windows.py --program EXE --probe EXE --planted-explorer EXE
+                        --objdump OBJDUMP --artifacts DIR GROUP
 """
 import argparse
 import subprocess
@@ -15,15 +15,17 @@ import sys
 
 from system_checks import check_exe_file, check_system
 from tally import Checks, Failed
-from window_checks import check_about, check_folder, check_main_window, check_tray
+from window_checks import check_about, check_drives, check_folder, check_main_window, check_message, check_tray
 from wine_session import Wine
 
 GROUPS = {
     "system": check_system,
     "exe_file": check_exe_file,
     "main_window": check_main_window,
+    "drives": check_drives,
     "tray": check_tray,
     "folder": check_folder,
+    "message": check_message,
     "about": check_about,
 }
 
@@ -32,6 +34,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--planted-explorer", required=True)
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("group", choices=GROUPS)

@@ -7,18 +7,31 @@
 //   probe wait-gone CLASS TITLE MS        whether the window went within MS
 //   probe wait-text CLASS TITLE ID TEXT MS  whether control ID came to read TEXT
 //   probe click CLASS TITLE ID            a click on a button or a notifying label
-//   probe windows                         every top-level window and its process
+//   probe notify CLASS TITLE ID           the control's click as it tells its window,
+//                                         with no click: the window is not activated
+//   probe close CLASS TITLE               asks the window to close, as its title bar's X
+//   probe windows                         every top-level window and its process, and
+//                                         which is in front
 //   probe version FILE                    the file's version resource
 //   probe system                          the code page and drive D:
+//   probe define-drive LETTER TYPE PATH   Wine's mount manager makes LETTER a
+//                                         drive of TYPE (cdrom, removable or
+//                                         none, which removes it) on the Unix
+//                                         folder PATH, as winecfg does
+//   probe device-change EVENT LETTER CLASS TITLE  tells the window a volume
+//                                         on LETTER arrived or was removed
 
 #include "platform/win32/win32_handles.h"
 
 #include <windows.h>
+#include <dbt.h>
 #include <tlhelp32.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +41,17 @@ namespace {
 using trayvo::UniqueHandle;
 
 // --- JSON output ------------------------------------------------------------
+
+// The parts appended in turn to one string. Written as "text" + a temporary
+// string instead, the library inserts at the front of the temporary, where
+// GCC 12 at -O2 and above (mingw-w64 i686) reports a false -Wrestrict.
+template <typename... Parts>
+std::string concat(const Parts&... parts)
+{
+    std::string out;
+    (out += ... += parts);
+    return out;
+}
 
 std::string utf8(std::wstring_view text)
 {
@@ -69,8 +93,8 @@ std::string boolean(bool value)
 
 std::string rectJson(const RECT& r)
 {
-    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + ","
-           + std::to_string(r.bottom) + "]";
+    return concat("[", std::to_string(r.left), ",", std::to_string(r.top), ",", std::to_string(r.right), ",",
+                  std::to_string(r.bottom), "]");
 }
 
 // Written as bytes, not through the console, so that a pipe receives UTF-8
@@ -119,9 +143,9 @@ std::string comboJson(HWND combo)
         std::wstring item(static_cast<std::size_t>(::SendMessageW(combo, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
         const auto length = ::SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item.data()));
         item.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
-        items += (i ? "," : "") + quoted(item);
+        items += concat(i ? "," : "", quoted(item));
     }
-    return ",\"items\":" + items + "],\"selected\":" + std::to_string(::SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    return concat(",\"items\":", items, "],\"selected\":", std::to_string(::SendMessageW(combo, CB_GETCURSEL, 0, 0)));
 }
 
 // A drawing surface of our own, deleted with the scope.
@@ -163,17 +187,18 @@ std::string glyphsJson(HWND control, const std::wstring& text)
                 picture.push_back(::GetPixel(dc, x, y));
         pictures.insert(std::move(picture));
     }
-    return ",\"characters\":" + std::to_string(characters.size()) + ",\"pictures\":" + std::to_string(pictures.size());
+    return concat(",\"characters\":", std::to_string(characters.size()), ",\"pictures\":",
+                  std::to_string(pictures.size()));
 }
 
 std::string controlJson(HWND control)
 {
     const std::wstring kind = className(control);
     const std::wstring text = windowText(control);
-    std::string json = "{\"id\":" + std::to_string(::GetDlgCtrlID(control)) + ",\"class\":" + quoted(kind)
-                       + ",\"text\":" + quoted(text) + ",\"enabled\":" + boolean(::IsWindowEnabled(control))
-                       + ",\"visible\":" + boolean(::IsWindowVisible(control))
-                       + ",\"rect\":" + rectJson(windowRect(control));
+    std::string json = concat("{\"id\":", std::to_string(::GetDlgCtrlID(control)), ",\"class\":", quoted(kind),
+                              ",\"text\":", quoted(text), ",\"enabled\":", boolean(::IsWindowEnabled(control)),
+                              ",\"visible\":", boolean(::IsWindowVisible(control)),
+                              ",\"rect\":", rectJson(windowRect(control)));
     if (_wcsicmp(kind.c_str(), L"ComboBox") == 0)
         json += comboJson(control);
     else
@@ -187,6 +212,12 @@ BOOL CALLBACK collectWindow(HWND window, LPARAM found)
     return TRUE;
 }
 
+std::string ownerJson(HWND owner)
+{
+    return owner ? concat("{\"class\":", quoted(className(owner)), ",\"title\":", quoted(windowText(owner)), "}")
+                 : "null";
+}
+
 std::string windowJson(HWND window)
 {
     std::vector<HWND> children;
@@ -194,16 +225,17 @@ std::string windowJson(HWND window)
     std::string controls = "[";
     for (const HWND child : children) {
         if (::GetParent(child) == window)
-            controls += (controls.size() > 1 ? "," : "") + controlJson(child);
+            controls += concat(controls.size() > 1 ? "," : "", controlJson(child));
     }
     RECT client{};
     ::GetClientRect(window, &client);
     ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    return "{\"found\":true,\"title\":" + quoted(windowText(window)) + ",\"class\":" + quoted(className(window))
-           + ",\"visible\":" + boolean(::IsWindowVisible(window)) + ",\"enabled\":" + boolean(::IsWindowEnabled(window))
-           + ",\"style\":" + std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)))
-           + ",\"rect\":" + rectJson(windowRect(window)) + ",\"client\":" + rectJson(client)
-           + ",\"face\":" + std::to_string(::GetSysColor(COLOR_BTNFACE)) + ",\"controls\":" + controls + "]}";
+    return concat("{\"found\":true,\"title\":", quoted(windowText(window)), ",\"class\":", quoted(className(window)),
+                  ",\"visible\":", boolean(::IsWindowVisible(window)), ",\"enabled\":",
+                  boolean(::IsWindowEnabled(window)), ",\"owner\":", ownerJson(::GetWindow(window, GW_OWNER)),
+                  ",\"style\":", std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE))),
+                  ",\"rect\":", rectJson(windowRect(window)), ",\"client\":", rectJson(client), ",\"face\":",
+                  std::to_string(::GetSysColor(COLOR_BTNFACE)), ",\"controls\":", controls, "]}");
 }
 
 HWND findWindow(const wchar_t* windowClass, const wchar_t* title)
@@ -253,7 +285,7 @@ int waitGone(const wchar_t* windowClass, const wchar_t* title, DWORD limitMs)
 {
     DWORD took = 0;
     const bool gone = waitFor(limitMs, [&] { return !findWindow(windowClass, title); }, took);
-    print("{\"gone\":" + boolean(gone) + ",\"ms\":" + std::to_string(took) + "}");
+    print(concat("{\"gone\":", boolean(gone), ",\"ms\":", std::to_string(took), "}"));
     return gone ? 0 : 1;
 }
 
@@ -270,12 +302,12 @@ int waitText(const wchar_t* windowClass, const wchar_t* title, int id, const wch
             return control && last == wanted;
         },
         took);
-    print("{\"reached\":" + boolean(reached) + ",\"text\":" + quoted(last) + ",\"ms\":" + std::to_string(took) + "}");
+    print(concat("{\"reached\":", boolean(reached), ",\"text\":", quoted(last), ",\"ms\":", std::to_string(took), "}"));
     return reached ? 0 : 1;
 }
 
 // Posted, not sent: a click that opens a modal window must not hold the probe.
-int click(const wchar_t* windowClass, const wchar_t* title, int id)
+int click(const wchar_t* windowClass, const wchar_t* title, int id, bool notifyOnly)
 {
     const HWND window = findWindow(windowClass, title);
     const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
@@ -284,14 +316,26 @@ int click(const wchar_t* windowClass, const wchar_t* title, int id)
         return 1;
     }
     const std::wstring kind = className(control);
-    if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+    const bool button = _wcsicmp(kind.c_str(), L"Button") == 0;
+    if (button && !notifyOnly) {
         ::PostMessageW(control, BM_CLICK, 0, 0);
     } else {
-        // A label with SS_NOTIFY tells its parent of a click this way.
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, STN_CLICKED), reinterpret_cast<LPARAM>(control));
+        // A button, or a label with SS_NOTIFY, tells its window of a click
+        // this way.
+        const WORD code = button ? BN_CLICKED : STN_CLICKED;
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
     }
-    print("{\"clicked\":true,\"class\":" + quoted(kind) + "}");
+    print(concat("{\"clicked\":true,\"class\":", quoted(kind), "}"));
     return 0;
+}
+
+int close(const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    if (window)
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    print(concat("{\"closed\":", boolean(window), "}"));
+    return window ? 0 : 1;
 }
 
 std::wstring processName(DWORD processId)
@@ -316,12 +360,12 @@ int listWindows()
     for (const HWND window : windows) {
         DWORD processId = 0;
         ::GetWindowThreadProcessId(window, &processId);
-        list += (list.size() > 1 ? "," : "") + std::string("{\"title\":") + quoted(windowText(window))
-                + ",\"class\":" + quoted(className(window)) + ",\"process\":" + quoted(processName(processId))
-                + ",\"visible\":" + boolean(::IsWindowVisible(window)) + ",\"iconic\":"
-                + boolean(::IsIconic(window)) + "}";
+        list += concat(list.size() > 1 ? "," : "", "{\"title\":", quoted(windowText(window)), ",\"class\":",
+                       quoted(className(window)), ",\"process\":", quoted(processName(processId)),
+                       ",\"visible\":", boolean(::IsWindowVisible(window)), ",\"iconic\":",
+                       boolean(::IsIconic(window)), "}");
     }
-    print("{\"windows\":" + list + "]}");
+    print(concat("{\"windows\":", list, "],\"foreground\":", quoted(className(::GetForegroundWindow())), "}"));
     return 0;
 }
 
@@ -339,19 +383,19 @@ int showVersion(const wchar_t* file)
     if (::VerQueryValueW(data.data(), L"\\", &value, &size) && size >= sizeof(VS_FIXEDFILEINFO)) {
         const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
         const auto four = [](DWORD high, DWORD low) {
-            return "[" + std::to_string(HIWORD(high)) + "," + std::to_string(LOWORD(high)) + ","
-                   + std::to_string(HIWORD(low)) + "," + std::to_string(LOWORD(low)) + "]";
+            return concat("[", std::to_string(HIWORD(high)), ",", std::to_string(LOWORD(high)), ",",
+                          std::to_string(HIWORD(low)), ",", std::to_string(LOWORD(low)), "]");
         };
-        json += ",\"fileVersion\":" + four(fixed->dwFileVersionMS, fixed->dwFileVersionLS)
-                + ",\"productVersion\":" + four(fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+        json += concat(",\"fileVersion\":", four(fixed->dwFileVersionMS, fixed->dwFileVersionLS),
+                       ",\"productVersion\":", four(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
     }
     std::string translations = "[";
     if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &value, &size)) {
         const auto* words = static_cast<const WORD*>(value);
         for (UINT i = 0; i < size / sizeof(WORD); ++i)
-            translations += (i ? "," : "") + std::to_string(words[i]);
+            translations += concat(i ? "," : "", std::to_string(words[i]));
     }
-    json += ",\"translation\":" + translations + "],\"strings\":{";
+    json += concat(",\"translation\":", translations, "],\"strings\":{");
     const wchar_t* names[] = {L"CompanyName", L"FileDescription", L"ProductName", L"FileVersion",
                               L"ProductVersion", L"InternalName", L"OriginalFilename"};
     bool first = true;
@@ -360,7 +404,7 @@ int showVersion(const wchar_t* file)
         if (!::VerQueryValueW(data.data(), path.c_str(), &value, &size))
             continue;
         const std::wstring text(static_cast<const wchar_t*>(value), size > 0 ? size - 1 : 0);
-        json += (first ? "" : ",") + quoted(name) + ":" + quoted(text.c_str());
+        json += concat(first ? "" : ",", quoted(name), ":", quoted(text.c_str()));
         first = false;
     }
     print(json + "}}");
@@ -371,14 +415,71 @@ int showSystem()
 {
     ULARGE_INTEGER total{};
     const bool readable = ::GetDiskFreeSpaceExW(L"D:\\", nullptr, &total, nullptr);
-    print("{\"acp\":" + std::to_string(::GetACP()) + ",\"driveTypeD\":" + std::to_string(::GetDriveTypeW(L"D:\\"))
-          + ",\"discReadable\":" + boolean(readable) + "}");
+    print(concat("{\"acp\":", std::to_string(::GetACP()), ",\"driveTypeD\":",
+                 std::to_string(::GetDriveTypeW(L"D:\\")), ",\"discReadable\":", boolean(readable), "}"));
     return 0;
+}
+
+// Wine's own request to its mount manager for a drive letter, which
+// writes the letter's dosdevices link and its type under
+// HKLM\Software\Wine\Drives; followed by the Unix path.
+constexpr DWORD defineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+struct WineUnixDrive {
+    ULONG size;
+    ULONG type;
+    ULONG fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset;
+    USHORT deviceOffset;
+    USHORT labelOffset;
+};
+
+int defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& path)
+{
+    const std::string unixPath = utf8(path);
+    std::vector<char> request(sizeof(WineUnixDrive) + unixPath.size() + 1, '\0');
+    auto* drive = reinterpret_cast<WineUnixDrive*>(request.data());
+    drive->size = static_cast<ULONG>(request.size());
+    drive->type = type == L"cdrom" ? DRIVE_CDROM : type == L"removable" ? DRIVE_REMOVABLE : DRIVE_NO_ROOT_DIR;
+    drive->letter = letter;
+    drive->mountPointOffset = unixPath.empty() ? 0 : sizeof(WineUnixDrive);
+    std::copy(unixPath.begin(), unixPath.end(), request.begin() + sizeof(WineUnixDrive));
+    const UniqueHandle manager(::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD returned = 0;
+    const bool defined = manager.get() != INVALID_HANDLE_VALUE
+                         && ::DeviceIoControl(manager.get(), defineUnixDrive, request.data(),
+                                              static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    print(concat("{\"defined\":", boolean(defined), ",\"driveType\":", std::to_string(::GetDriveTypeW(root)), "}"));
+    return defined ? 0 : 1;
+}
+
+// What Windows sends every top-level window when a volume comes or goes;
+// here to the one window, as Wine's broadcast reaches no other program's.
+// Sent, not posted: the volume's description travels with the message.
+int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windowClass, const wchar_t* title)
+{
+    const HWND window = findWindow(windowClass, title);
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (std::towupper(letter) - L'A');
+    const WPARAM code = event == L"arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    DWORD_PTR answer = 0;
+    const bool sent = window
+                      && ::SendMessageTimeoutW(window, WM_DEVICECHANGE, code, reinterpret_cast<LPARAM>(&volume),
+                                               SMTO_ABORTIFHUNG, 5000, &answer);
+    print(concat("{\"sent\":", boolean(sent), "}"));
+    return sent ? 0 : 1;
 }
 
 int usage()
 {
-    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|windows|version|system ...\"}");
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|"
+          "system|define-drive|device-change ...\"}");
     return 2;
 }
 
@@ -398,13 +499,19 @@ int wmain(int argc, wchar_t** argv)
         return waitGone(argv[2], argv[3], milliseconds(argv[4]));
     if (is(L"wait-text", 5))
         return waitText(argv[2], argv[3], std::stoi(args[3]), argv[5], milliseconds(argv[6]));
-    if (is(L"click", 3))
-        return click(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"click", 3) || is(L"notify", 3))
+        return click(argv[2], argv[3], std::stoi(args[3]), args[0] == L"notify");
+    if (is(L"close", 2))
+        return close(argv[2], argv[3]);
     if (is(L"windows", 0))
         return listWindows();
     if (is(L"version", 1))
         return showVersion(argv[2]);
     if (is(L"system", 0))
         return showSystem();
+    if (is(L"define-drive", 3))
+        return defineDrive(argv[2][0], args[2], args[3]);
+    if (is(L"device-change", 4))
+        return deviceChange(args[1], argv[3][0], argv[4], argv[5]);
     return usage();
 }

@@ -1,11 +1,15 @@
 """The checks on the program's windows as its users meet them: the main
-window's texts, drawing and disc watch; its tray buttons seen arriving in
-Wine's MCI; its folder button starting Wine's explorer; and the About window
-with its link to the maker's site.
+window's texts, drawing and disc watch; its drive list following drives that
+come and go; its tray buttons seen arriving in Wine's MCI; its folder button
+starting Wine's explorer, never one planted beside the program; an error's
+message while another program is in front; and the About window with its
+link to the maker's site.
 """
 
 import os
 import re
+import shutil
+import subprocess
 import time
 from pathlib import Path
 
@@ -94,6 +98,52 @@ def check_main_window(checks, wine, args):
     disc_watch(checks, wine)
 
 
+NO_DRIVE = "程序发现，当前计算机\r\n没有可用的光驱设备。"
+
+
+def main_window_drives(wine):
+    """What the main window shows of the drives: count, list, selected
+    drive, status and whether its buttons work."""
+    controls = controls_by_id(wine.window(MAIN_TITLE))
+    combo = controls[MAIN["Combox"]]
+    items = combo.get("items", [])
+    selected = items[combo["selected"]] if 0 <= combo.get("selected", -1) < len(items) else None
+    return (controls[MAIN["numofCDROM"]]["text"], items, selected, controls[MAIN["CDROMstatus"]]["text"],
+            all(controls[MAIN[name]]["enabled"] for name in ("Command1", "Command2", "Command3")))
+
+
+def check_drives(checks, wine, _args):
+    """Drive letters made and retyped by Wine's mount manager while the
+    program runs, each followed by the notice Windows sends its windows: the
+    list follows, the chosen drive stays while it remains, the no-drive state
+    comes and goes."""
+    wine.start_program()
+    other = wine.run / "other-disc"
+    other.mkdir()
+
+    def define(letter, kind, path=None):
+        defined = wine.probe("define-drive", letter, kind, path or "")
+        checks.that(defined.get("defined"), f"Wine's mount manager made {letter}: {kind}", str(defined))
+
+    def notice(event, letter, expected, what):
+        wine.probe("device-change", event, letter, MAIN_CLASS, MAIN_TITLE)
+        reached = wine.wait_text(MAIN_TITLE, MAIN["numofCDROM"], expected[0])
+        checks.equal(main_window_drives(wine), expected, what)
+        print(f"        (count seen after {reached['ms']} ms)")
+
+    define("E", "cdrom", other)
+    checks.equal(main_window_drives(wine)[0], "1个", "until the system's notice, the window keeps its list")
+    notice("arrival", "E", ("2个", ["D:\\", "E:\\"], "D:\\", DISC_PRESENT, True),
+           "a CD-ROM drive E: joins the list; D: stays chosen")
+    define("D", "none")
+    notice("removal", "D", ("1个", ["E:\\"], "E:\\", DISC_PRESENT, True), "with the chosen D: gone, E: is chosen")
+    define("E", "removable", other)
+    notice("arrival", "E", ("0个", [], None, NO_DRIVE, False), "a stick taking E: leaves no drive: the no-drive state")
+    define("D", "cdrom", wine.disc)
+    notice("arrival", "D", ("1个", ["D:\\"], "D:\\", DISC_PRESENT, True),
+           "a CD-ROM drive D: arriving ends the no-drive state")
+
+
 MCI_CALL = re.compile(r'trace:mci:mciSendStringW \(L"((?:[^"\\]|\\.)*)"')
 
 
@@ -154,8 +204,15 @@ def explorer_processes():
     return found
 
 
-def check_folder(checks, wine, _args):
-    wine.start_program()
+def check_folder(checks, wine, args):
+    """The program runs from a folder, also the current one, where someone has
+    left an explorer.exe of their own: 打开目录 must start the system's."""
+    downloads = wine.run / "Downloads"
+    downloads.mkdir()
+    planted = downloads / "explorer.exe"
+    shutil.copy(args.planted_explorer, planted)
+    planted_ran = downloads / "planted-explorer-ran.txt"
+    wine.start_program(folder=downloads)
     checks.equal(explorer_windows(wine), [], "no folder window is open before the click")
     checks.equal(explorer_processes(), [], "no explorer runs for D:\\ before the click")
     wine.click(MAIN_TITLE, MAIN["Command3"])
@@ -167,7 +224,46 @@ def check_folder(checks, wine, _args):
     checks.that(any(w["process"].lower() == "explorer.exe" and w["title"].strip().endswith("(D:)")
                     for w in windows), "打开目录 opens Wine's explorer on D:", f"windows: {windows}")
     checks.that(explorer_processes(), "the explorer was started as explorer.exe D:\\")
+    checks.that(not planted_ran.exists(), "the explorer.exe planted beside the program never runs",
+                f"it ran as {planted_ran.read_text(encoding='utf-16-le') if planted_ran.exists() else ''}")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input after starting it")
+    # Without this, the planted one's silence above would prove nothing.
+    wine.wine(planted, "D:\\")
+    checks.that(planted_ran.exists(), "the planted explorer.exe leaves its record when it does run")
+
+
+MESSAGE_BOX_CLASS = "#32770"
+IDOK = 1
+FOLDER_NOT_OPENED = "无法打开光驱设备 D:\\ 的目录。"
+
+
+def check_message(checks, wine, _args):
+    """An error while another program is in front: its message belongs to the
+    main window, which takes no clicks until the message is answered."""
+    # Without the system's explorer, 打开目录 cannot start it.
+    explorer = Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "explorer.exe"
+    explorer.rename(explorer.with_name("explorer.exe.away"))
+    wine.start_program()
+    wine.processes.append(subprocess.Popen(["wine", "notepad"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + SPAWN_LIMIT_S
+    while time.monotonic() < deadline and wine.probe("windows")["foreground"] != "Notepad":
+        time.sleep(0.2)
+    if not checks.equal(wine.probe("windows")["foreground"], "Notepad", "another program is in front"):
+        return
+    # Told of the click without one, which would bring the program to the front.
+    wine.probe("notify", MAIN_CLASS, MAIN_TITLE, MAIN["Command3"])
+    box = wine.probe("wait-window", MESSAGE_BOX_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)
+    if not checks.that(box.get("found"), "the error is shown in a message box"):
+        return
+    checks.that(any(control["text"] == FOLDER_NOT_OPENED for control in box["controls"]),
+                "it says the folder could not be opened", f"{[c['text'] for c in box['controls']]}")
+    checks.equal(box["owner"], {"class": MAIN_CLASS, "title": MAIN_TITLE}, "the main window owns the message")
+    checks.that(not wine.window(MAIN_TITLE)["enabled"], "the main window takes no clicks while the message waits")
+    wine.probe("click", MESSAGE_BOX_CLASS, MAIN_TITLE, IDOK)
+    checks.that(wine.probe("wait-gone", MESSAGE_BOX_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)["gone"],
+                "OK closes the message")
+    checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
 
 
 ABOUT_TEXTS = {
@@ -192,8 +288,42 @@ def site_link(checks, wine):
     checks.equal(opened, [MAKER_SITE], "the site link opens the maker's site in the browser, once")
 
 
+LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\S+ Loaded L"[^"]*\\Trayvo2010\.exe"', re.M)
+
+
+def destroyed_windows(log):
+    """The program's DestroyWindow calls, from Wine's relay trace: each
+    window handle with whether the call found the window. The program's one
+    thread is the one that loaded it; other programs of the run trace too."""
+    text = log.read_text(errors="replace")
+    loaded = LOADED.search(text)
+    if not loaded:
+        return []
+    thread = loaded.group(1)
+    calls = re.findall(rf"^{thread}:Call user32\.DestroyWindow\(([0-9a-f]+)\)", text, re.M)
+    results = re.findall(rf"^{thread}:Ret  user32\.DestroyWindow\(\) retval=([0-9a-f]+)", text, re.M)
+    return [(window, int(result, 16) != 0) for window, result in zip(calls, results)]
+
+
+def check_windows_destroyed_once(checks, wine, log):
+    """Closed, the main window ends the program. Neither it nor the About
+    window leaves a handle of theirs to be destroyed a second time: a dead
+    handle's number may by then name another window."""
+    wine.probe("close", MAIN_CLASS, MAIN_TITLE)
+    program = wine.processes[-1]
+    program.wait(timeout=SPAWN_LIMIT_S)
+    checks.equal(program.returncode, 0, "closing the main window ends the program")
+    destroyed = destroyed_windows(log)
+    # The About window and its tooltip, the main window and its tooltip.
+    checks.that(len(destroyed) >= 4, "the trace shows the program destroying its windows", f"{destroyed}")
+    checks.equal([window for window, found in destroyed if not found], [],
+                 "every window the program destroys is still there: none is destroyed twice")
+
+
 def check_about(checks, wine, args):
-    wine.start_program()
+    log = wine.run / "about.log"
+    wine.trace_only("user32.DestroyWindow")
+    wine.start_program(debug_channels="+relay,+loaddll", log_name=log.name)
     wine.click(MAIN_TITLE, MAIN["Label7"])
     about = wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)
     if not checks.that(about.get("found"), "关于 opens the About window"):
@@ -220,4 +350,4 @@ def check_about(checks, wine, args):
     checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
                 "关闭 closes the About window")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
-
+    check_windows_destroyed_once(checks, wine, log)

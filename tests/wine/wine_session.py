@@ -9,6 +9,7 @@ D:, and the file the stub browser writes to (TRAYVO_BROWSER_LOG).
 
 import json
 import os
+import shutil
 import subprocess
 import time
 from pathlib import Path
@@ -52,18 +53,32 @@ class Wine:
             raise Failed(f"probe {' '.join(map(str, args))} answered nothing: {err[-2000:]}")
         return json.loads(lines[-1])
 
-    def start_program(self, debug_channels=None, log_name="program.log"):
+    def start_program(self, debug_channels=None, log_name="program.log", folder=None):
+        """Starts the program and waits for its main window; with a folder,
+        a copy of it from that folder, also the current one."""
         env = dict(os.environ)
         if debug_channels:
             env["WINEDEBUG"] = debug_channels
+        program = self.program
+        if folder:
+            program = folder / Path(self.program).name
+            shutil.copy(self.program, program)
         log = open(self.run / log_name, "wb")
-        self.processes.append(subprocess.Popen(["wine", self.program], stdin=subprocess.DEVNULL, stdout=log,
-                                               stderr=log, env=env))
+        self.processes.append(subprocess.Popen(["wine", str(program)], stdin=subprocess.DEVNULL, stdout=log,
+                                               stderr=log, env=env, cwd=folder))
         log.close()
         window = self.probe("wait-window", MAIN_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)
         if not window.get("found"):
             raise Failed(f"the main window did not appear; see {self.run / log_name}")
         return window
+
+    def trace_only(self, *functions):
+        """Has Wine's relay trace (the +relay channel) show only these calls,
+        in every program of the run started afterwards."""
+        # reg speaks the system's code page, and has nothing to say here.
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                        "/d", ";".join(functions), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=PROBE_LIMIT_S, check=True)
 
     def window(self, title):
         return self.probe("window", MAIN_CLASS, title)

@@ -5,6 +5,8 @@
 #include "ui/link_color.h"
 #include "ui/main/frmMain_layout.h"
 
+#include <algorithm>
+
 namespace trayvo {
 namespace {
 
@@ -51,6 +53,7 @@ frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os)
     , Timer1_(window_->timer("Timer1"))
 {
     Timer1_.onTick([this] { Timer1_Timer(); });
+    window_->onDrivesChanged([this] { Drives_Changed(); });
     Label7_.onClick([this] { Label7_Click(); });
     Command1_.onClick([this] { Command1_Click(); });
     Command2_.onClick([this] { Command2_Click(); });
@@ -69,17 +72,10 @@ void frmMain::Form_Load()
     Label7_.setForeColor(linkColor);
     drives_.ListCdromDrives();
     FillDriveList();
-    if (drives_.upperBound() < 1) {
-        Command1_.setEnabled(false);
-        Command2_.setEnabled(false);
-        Command3_.setEnabled(false);
-        CDROMstatus_.setCaption(texts::noDrive);
-        return;
-    }
-    Combox_.setSelectedIndex(0);
-    discPresent_ = drives_.HasDisc(Combox_.selectedIndex());
-    ShowDiscStatus();
-    Timer1_.setEnabled(true);
+    if (drives_.upperBound() < 1)
+        ShowNoDrive();
+    else
+        WatchFirstDrive();
 }
 
 void frmMain::Timer1_Timer()
@@ -89,6 +85,28 @@ void frmMain::Timer1_Timer()
         return;
     discPresent_ = present;
     ShowDiscStatus();
+}
+
+// A drive attached or removed. The system also reports drives of other kinds
+// and, on Windows, a disc put in: the list is then the same, and nothing
+// happens.
+void frmMain::Drives_Changed()
+{
+    const std::vector<DriveRoot> before = drives_.cdromDrives();
+    const bool hadDrives = drives_.upperBound() >= 1;
+    const DriveRoot selected = Combox_.text();
+    drives_.ListCdromDrives();
+    if (drives_.cdromDrives() == before)
+        return;
+    FillDriveList();
+    if (drives_.upperBound() < 1) {
+        ShowNoDrive();
+    } else if (!hadDrives) {
+        SetDriveButtons(true);
+        WatchFirstDrive();
+    } else {
+        KeepSelection(selected);
+    }
 }
 
 void frmMain::Label7_Click()
@@ -123,6 +141,7 @@ void frmMain::MoveTray(void (ctlCdrom::*action)(std::int32_t))
 
 void frmMain::FillDriveList()
 {
+    Combox_.clear();
     // The upper bound of the drive list is the drive count, so the count
     // always matches the selector's items.
     const int count = drives_.upperBound();
@@ -135,6 +154,45 @@ void frmMain::FillDriveList()
 void frmMain::ShowDiscStatus()
 {
     CDROMstatus_.setCaption(discPresent_ ? texts::discPresent : texts::noDisc);
+}
+
+void frmMain::ShowNoDrive()
+{
+    SetDriveButtons(false);
+    Timer1_.setEnabled(false);
+    discPresent_ = false;
+    CDROMstatus_.setCaption(texts::noDrive);
+}
+
+void frmMain::WatchFirstDrive()
+{
+    Combox_.setSelectedIndex(0);
+    discPresent_ = drives_.HasDisc(Combox_.selectedIndex());
+    ShowDiscStatus();
+    Timer1_.setEnabled(true);
+}
+
+// The selection stays on its drive while that drive remains, wherever the
+// drive now is in the list. Otherwise it moves to the first drive, whose disc
+// state is shown at once where it differs from what the line says.
+void frmMain::KeepSelection(const DriveRoot& root)
+{
+    const auto& roots = drives_.cdromDrives();
+    const auto last = roots.end() - 1; // the unfilled slot
+    const auto found = std::find(roots.begin(), last, root);
+    if (found != last) {
+        Combox_.setSelectedIndex(static_cast<int>(found - roots.begin()));
+        return;
+    }
+    Combox_.setSelectedIndex(0);
+    Timer1_Timer();
+}
+
+void frmMain::SetDriveButtons(bool enabled)
+{
+    Command1_.setEnabled(enabled);
+    Command2_.setEnabled(enabled);
+    Command3_.setEnabled(enabled);
 }
 
 } // namespace trayvo

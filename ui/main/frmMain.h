@@ -8,7 +8,9 @@
 namespace trayvo {
 
 // The main window: how many optical drives there are, which one is chosen,
-// and whether a readable disc is in it, kept current once a second.
+// and whether a readable disc is in it, kept current once a second. The
+// drives found at load are the first state; the list then follows the drives
+// the system reports attached and removed.
 class frmMain {
 public:
     frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os);
@@ -19,6 +21,7 @@ public:
     // Handlers, run by the runtime inside its error guard.
     void Form_Load();
     void Timer1_Timer();
+    void Drives_Changed();
     void Label7_Click();
     void Command1_Click();
     void Command2_Click();
@@ -29,6 +32,10 @@ public:
 private:
     void FillDriveList();
     void ShowDiscStatus();
+    void ShowNoDrive();
+    void WatchFirstDrive();
+    void KeepSelection(const DriveRoot& root);
+    void SetDriveButtons(bool enabled);
     void MoveTray(void (ctlCdrom::*action)(std::int32_t));
 
     WindowRuntime& runtime_;

@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""What following drives plugged in and pulled out costs the program, in the
+QEMU guest of tests/qemu (whose machinery this imports), with udev's daemon
+running there as on a desktop system and no optical drive at the start:
+
+  - main-thread wakeups, and those of all threads, over IDLE_S s with no
+    drive and nothing plugged in: the watch on udev's reports must not wake
+    the program at all;
+  - from a drive's appearing to the window's showing it, and from its going
+    to the window's showing that, split into the kernel's report to udev's
+    (udev's rules) and udev's report to the window's first drawing (the
+    program's own share). bench/hotplug_latency.cpp takes these inside the
+    guest; the time from QEMU's device_add to the window is taken here.
+
+The guest runs under TCG, QEMU's emulation without hardware help: the times
+are far longer than on a real machine, and compare only with each other.
+
+Usage: bench/qemu_hotplug.py [--build DIR] [--cache DIR] [--rounds N] [--idle S]
+Needs what the QEMU tests need, udev among it, and libxcb-damage0-dev for the
+benchmarks' build.
+"""
+
+import argparse
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(SOURCE / "tests/qemu"))
+# The harness's modules, found through the path above.
+from button_checks import PROGRAM_TITLE, WINDOW_LIMIT_S  # noqa: E402
+from common import COMMAND_LIMIT_S, CheckFailed, TestError  # noqa: E402
+from drive_checks import guest_block_devices  # noqa: E402
+from hotplug_checks import plug, start_udev, take_every_drive, unplug  # noqa: E402
+from initramfs import build_initramfs  # noqa: E402
+from kernel import debian_kernel  # noqa: E402
+from machine import Machine  # noqa: E402
+from qmp import QmpError  # noqa: E402
+
+SETTLE_S = 40  # Qt ends its idle pool threads 30 s after their last work
+
+
+def build(build_dir):
+    subprocess.run(["cmake", "-S", str(SOURCE / "bench"), "-B", str(build_dir), "-G", "Ninja",
+                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(build_dir), "--target", "hotplug_latency", "trayvo2010"], check=True,
+                   stdout=subprocess.DEVNULL)
+    return build_dir / "hotplug_latency"
+
+
+def wakeups(m, pid):
+    """{thread id: voluntary context switches} of the program."""
+    answer = m.guest.run("wakeups", pid)
+    return {tid: int(count) for tid, count in (line.split() for line in answer.lines)}
+
+
+def idle(m, pid, seconds):
+    """Main-thread wakeups and all threads' over seconds of idle."""
+    before = wakeups(m, pid)
+    time.sleep(seconds)
+    after = wakeups(m, pid)
+    total = sum(count - before.get(tid, 0) for tid, count in after.items())
+    return after[pid] - before[pid], total
+
+
+def rounds(m, count):
+    """Each plug and unplug: the guest's three figures and the host's time
+    from device_add or device_del to the window's drawing, in ms."""
+    tool = m.guest.start("x", m.drivecheck, PROGRAM_TITLE, 2 * count, 60000 * count,
+                         limit=60 * count + COMMAND_LIMIT_S)
+    if m.guest.next_line(tool) != "ready":
+        raise TestError("hotplug_latency did not start")
+    figures = {"add": [], "remove": []}
+    for _ in range(count):
+        for action, change in [("add", lambda: plug(m, m.other_iso)), ("remove", lambda: unplug(m))]:
+            started = time.monotonic()
+            change()
+            line = m.guest.next_line(tool)
+            if not isinstance(line, str) or not line.startswith(action):
+                raise CheckFailed(f"hotplug_latency answered {line}")
+            kernel_udev, udev_window, total = (float(value) for value in line.split()[2:])
+            figures[action].append((kernel_udev, udev_window, total, (time.monotonic() - started) * 1000))
+    m.guest.finish(tool)
+    return figures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", type=Path, default=SOURCE / "build/bench", help="the benchmarks' build tree")
+    parser.add_argument("--cache", type=Path, help="where the kernel package is kept (default BUILD/qemu-cache)")
+    parser.add_argument("--rounds", type=int, default=10, help="plugs and unplugs")
+    parser.add_argument("--idle", type=int, default=30, help="seconds of each idle measurement")
+    options = parser.parse_args()
+    build_dir = options.build.resolve()
+    tool = build(build_dir)
+    cache = (options.cache or build_dir / "qemu-cache").resolve()
+
+    started = time.monotonic()
+    kernel = debian_kernel(cache)
+    with tempfile.TemporaryDirectory(prefix="trayvo-bench-hotplug-") as work_dir:
+        work = Path(work_dir)
+        build_initramfs(kernel, work / "initramfs.cpio")
+        # hotplug_latency stands in for trayvo_drivecheck, as the tool run in
+        # the guest.
+        m = Machine(work, kernel, tool, build_dir / "trayvo/platform/trayvo2010", work / "artifacts")
+        gui = None
+        try:
+            ready = m.start()
+            print(f"guest {ready[0]} answering after {time.monotonic() - started:.1f} s", flush=True)
+            # Where the ATAPI drives are, to take them away.
+            for name, (_, qdev) in guest_block_devices(m).items():
+                if qdev in m.drives:
+                    m.drives[qdev].node = f"/dev/{name}"
+            take_every_drive(m)
+            start_udev(m)
+            gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S).lines[0].split()
+            found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
+                                "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
+            if found.status != 0:
+                raise TestError(f"no window: {m.guest_text('/tmp/program.log')}")
+            time.sleep(2)
+            early = idle(m, gui[1], options.idle)
+            time.sleep(max(0, SETTLE_S - options.idle - 2))
+            late = idle(m, gui[1], options.idle)
+            figures = rounds(m, options.rounds)
+        except (TestError, CheckFailed, QmpError) as error:
+            print(f"failed: {error}\nguest console:\n{m.console_tail()}", file=sys.stderr)
+            return 1
+        finally:
+            if gui:
+                m.guest.run("gui-stop", *gui)
+            m.stop()
+
+    print(f"\nQEMU guest, kernel {kernel.release}, TCG, udev's daemon running, no optical drive\n")
+    print("| figure | trayvo2010 |")
+    print("|---|---|")
+    print(f"| main-thread wakeups, {options.idle} s from 2 s after the window showed | {early[0]} |")
+    print(f"| wakeups of all threads, the same | {early[1]} |")
+    print(f"| main-thread wakeups, {options.idle} s from {SETTLE_S} s after the window showed | {late[0]} |")
+    print(f"| wakeups of all threads, the same | {late[1]} |")
+    print(f"\n{options.rounds} drives plugged in and pulled out; medians in ms, min–max in brackets\n")
+    print("| | kernel → udev | udev → window | kernel → window | device_add/del → window (host) |")
+    print("|---|---|---|---|---|")
+    for action, rows in figures.items():
+        cells = []
+        for column in zip(*rows):
+            cells.append(f"{statistics.median(column):.0f} ({min(column):.0f}–{max(column):.0f})")
+        print(f"| {'plugged in' if action == 'add' else 'pulled out'} | " + " | ".join(cells) + " |")
+    print(f"\nwall time {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
