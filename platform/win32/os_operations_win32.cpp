@@ -55,10 +55,14 @@ DiskFreeSpace Win32OsOperations::getDiskFreeSpace(const DriveRoot& root) const
     return {sectorsPerCluster, bytesPerSector, freeClusters, totalClusters};
 }
 
+// Without winmm the command fails as a command to a missing device does.
 std::uint32_t Win32OsOperations::sendMciString(const std::u16string& command)
 {
+    const auto send = winmm_.entry<decltype(::mciSendStringA)>("mciSendStringA");
+    if (!send)
+        return MCIERR_DEVICE_NOT_INSTALLED;
     char returned[128] = {};
-    return ::mciSendStringA(toAnsi(command).c_str(), returned, 0, nullptr);
+    return send(toAnsi(command).c_str(), returned, 0, nullptr);
 }
 
 // The one command line the program starts is the file explorer on a drive,
@@ -93,29 +97,36 @@ namespace {
 // else of COM's.
 class ComApartment {
 public:
-    ComApartment()
-        : started_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    explicit ComApartment(SystemLibrary& ole32)
+        : uninitialize_(ole32.entry<decltype(::CoUninitialize)>("CoUninitialize"))
     {
+        const auto initialize = ole32.entry<decltype(::CoInitializeEx)>("CoInitializeEx");
+        started_ = initialize && uninitialize_
+            && SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
     }
     ~ComApartment()
     {
         if (started_)
-            ::CoUninitialize();
+            uninitialize_();
     }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
 
 private:
-    bool started_;
+    decltype(::CoUninitialize)* uninitialize_;
+    bool started_ = false;
 };
 
 } // namespace
 
 void Win32OsOperations::shellExecute(WindowHandle owner, const std::u16string& url)
 {
-    const ComApartment com;
-    ::ShellExecuteA(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
-                    static_cast<int>(ShowState::Maximized));
+    const auto execute = shell32_.entry<decltype(::ShellExecuteA)>("ShellExecuteA");
+    if (!execute)
+        return;
+    const ComApartment com(ole32_);
+    execute(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
+            static_cast<int>(ShowState::Maximized));
 }
 
 } // namespace trayvo
