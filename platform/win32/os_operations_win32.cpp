@@ -30,11 +30,16 @@ std::wstring systemExplorer()
 
 } // namespace
 
+// The letters in use, A to Z: a letter that is not is never a CD-ROM drive,
+// and asking its type would cost a round trip to the system each.
 std::vector<DriveRoot> Win32OsOperations::candidateRoots() const
 {
+    const DWORD inUse = ::GetLogicalDrives();
     std::vector<DriveRoot> roots;
-    for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
-        roots.push_back(DriveRoot{letter, u':', u'\\'});
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+        if (inUse & (1u << (letter - u'A')))
+            roots.push_back(DriveRoot{letter, u':', u'\\'});
+    }
     return roots;
 }
 
