@@ -15,7 +15,7 @@ struct CallWorker::State {
     std::mutex mutex;
     std::condition_variable handedOver;
     std::function<void()> call;   // guarded by mutex
-    std::exception_ptr outcome;   // guarded by mutex
+    std::exception_ptr outcome;   // the worker's while running, else the window thread's
     bool running = false;         // guarded by mutex: handed over, not ended
     bool wakeWanted = false;      // guarded by mutex
     bool stopping = false;        // guarded by mutex
@@ -82,14 +82,14 @@ bool CallWorker::wakeWhenEnded()
     return state_->running;
 }
 
+// The outcome is the worker's until the call has ended, and the window
+// thread's from then until the next start: no lock, which the worker may
+// still hold for a moment, and waiting for it would put this thread to sleep.
 void CallWorker::finish()
 {
-    std::exception_ptr outcome;
-    {
-        const std::lock_guard lock(state_->mutex);
-        outcome = std::exchange(state_->outcome, nullptr);
-    }
-    if (outcome)
+    if (!ended())
+        throw std::logic_error("a blocking call was finished before it ended");
+    if (const std::exception_ptr outcome = std::exchange(state_->outcome, nullptr))
         std::rethrow_exception(outcome);
 }
 

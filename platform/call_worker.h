@@ -10,10 +10,11 @@
 namespace trayvo {
 
 // How long the window's thread keeps asking whether a call has ended before
-// it goes to sleep until woken: a drive with a disc answers a probe in well
-// under a millisecond, and picked up at once, its answer costs no second
-// wakeup of the window's thread.
-inline constexpr std::chrono::microseconds quickCallSpin{1000};
+// it goes to sleep until woken. A drive with a disc answers a probe within a
+// millisecond or two, even on a slow machine; picked up while spinning, the
+// answer costs the window's thread no second wakeup a tick. A slow drive
+// costs the spin once a tick: half a percent of one processor.
+inline constexpr std::chrono::microseconds quickCallSpin{5000};
 
 // How the worker tells the window's thread that a call has ended: an eventfd
 // on Linux, an event object on Windows. It belongs to the worker's state,
