@@ -120,7 +120,9 @@ public:
     // answering the window system, user input waits until the running
     // handler has ended, ticks are dropped and other handlers run after it
     // (see HandlerGuard). When the last window is closed meanwhile, throws
-    // ProgramEnding at once and leaves the call to end on its own.
+    // ProgramEnding at once and leaves the call to end on its own. Before
+    // any window is shown, the call runs on this thread: there is nothing on
+    // screen to keep running yet.
     virtual void waitFor(BlockingCall call) = 0;
 };
 

@@ -175,16 +175,27 @@ TEST(frmMain, FolderButtonKeepsTheWatchAndReportsAFolderThatCannotOpen)
     EXPECT_EQ(main.window().pointer, MousePointer::Default);
 }
 
-// Over the operations as the program wires them, each blocking call a wait.
+// The main window over the operations as the program wires them, each
+// blocking call a wait, with drive D:.
+struct WiredMainWindow {
+    WiredMainWindow() { form.Show(); }
+
+    FakeWindow& window() { return static_cast<FakeWindow&>(form.window()); }
+
+    std::shared_ptr<FakeOsOperations> os =
+        std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    FakeWindowRuntime runtime;
+    OffThreadOsOperations offThread{runtime, os};
+    ctlCdrom drives{offThread};
+    frmMain form{runtime, drives, offThread};
+};
+
 TEST(frmMain, WhatComesWhileACallIsWaitedForIsHandledAfterItOnce)
 {
-    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    FakeWindowRuntime runtime;
-    OffThreadOsOperations offThread(runtime, os);
-    ctlCdrom drives(offThread);
-    frmMain form(runtime, drives, offThread);
-    form.Show();
-    auto& window = static_cast<FakeWindow&>(form.window());
+    WiredMainWindow main;
+    auto& os = main.os;
+    auto& runtime = main.runtime;
+    FakeWindow& window = main.window();
     auto& timer = window.control("Timer1");
     EXPECT_EQ(runtime.waits, 1);
 
@@ -224,17 +235,13 @@ TEST(frmMain, WhatComesWhileACallIsWaitedForIsHandledAfterItOnce)
 // started again) cannot undo the no-drive state it leads to.
 TEST(frmMain, ADriveRemovedDuringATrayActionIsHeardOnceAfterIt)
 {
-    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    FakeWindowRuntime runtime;
-    OffThreadOsOperations offThread(runtime, os);
-    ctlCdrom drives(offThread);
-    frmMain form(runtime, drives, offThread);
-    form.Show();
-    auto& window = static_cast<FakeWindow&>(form.window());
+    WiredMainWindow main;
+    auto& os = main.os;
+    FakeWindow& window = main.window();
     const int listedAtLoad = os->listings;
 
     std::vector<Text> listWhenHeard;
-    runtime.whileWaiting = [&] {
+    main.runtime.whileWaiting = [&] {
         if (os->mciCommands.size() != 2 || os->types[u"D:\\"] == DriveType::NoRootDir)
             return;
         os->types[u"D:\\"] = DriveType::NoRootDir;

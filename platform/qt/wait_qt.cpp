@@ -4,12 +4,15 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <sys/eventfd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
@@ -110,6 +113,12 @@ private:
     HandlerGuard& guard_;
 };
 
+bool showsAWindow()
+{
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) { return window->isVisible(); });
+}
+
 } // namespace
 
 QtWait::QtWait(HandlerGuard& guard)
@@ -128,6 +137,17 @@ QtWait::~QtWait() = default;
 void QtWait::waitFor(BlockingCall call)
 {
     const HandlerGuard::Wait wait(guard_);
+    // Once the program is ending, no call starts any more: one still left to
+    // make on the way out (an alias closed) would block the end.
+    if (ending_)
+        throw ProgramEnding();
+    // Before the first window shows (the main window's load) nothing is on
+    // screen to keep answering: the worker would only delay the start.
+    windowShown_ = windowShown_ || showsAWindow();
+    if (!windowShown_) {
+        call();
+        return;
+    }
     worker_.start(std::move(call));
     if (!worker_.ended(quickCallSpin) && worker_.wakeWhenEnded())
         runEventsUntilEnded();
@@ -145,8 +165,10 @@ void QtWait::runEventsUntilEnded()
             loop.quit();
     });
     loop.exec();
-    if (!worker_.ended())
+    if (!worker_.ended()) {
+        ending_ = true;
         throw ProgramEnding();
+    }
 }
 
 } // namespace trayvo

@@ -34,6 +34,8 @@ private:
     std::shared_ptr<EventFdWake> wake_;
     QSocketNotifier wakeNotifier_;
     CallWorker worker_;
+    bool windowShown_ = false; // a window has been on screen
+    bool ending_ = false;      // the last window was closed during a wait
 };
 
 } // namespace trayvo

@@ -88,6 +88,21 @@ std::optional<int> dispatchAllButInput()
     return std::nullopt;
 }
 
+BOOL CALLBACK stopAtVisible(HWND window, LPARAM found)
+{
+    if (!::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+bool showsAWindow()
+{
+    bool found = false;
+    ::EnumThreadWindows(::GetCurrentThreadId(), stopAtVisible, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 } // namespace
 
 Win32Wait::Win32Wait(HandlerGuard& guard)
@@ -102,6 +117,17 @@ Win32Wait::~Win32Wait() = default;
 void Win32Wait::waitFor(BlockingCall call)
 {
     const HandlerGuard::Wait wait(guard_);
+    // Once the program is ending, no call starts any more: one still left to
+    // make on the way out (an alias closed) would block the end.
+    if (ending_)
+        throw ProgramEnding();
+    // Before the first window shows (the main window's load) nothing is on
+    // screen to keep answering: the worker would only delay the start.
+    windowShown_ = windowShown_ || showsAWindow();
+    if (!windowShown_) {
+        call();
+        return;
+    }
     worker_.start(std::move(call));
     if (!worker_.ended(quickCallSpin) && worker_.wakeWhenEnded())
         dispatchUntilEnded();
@@ -116,6 +142,7 @@ void Win32Wait::dispatchUntilEnded()
     for (;;) {
         if (const std::optional<int> exitCode = dispatchAllButInput()) {
             ::PostQuitMessage(*exitCode);
+            ending_ = true;
             throw ProgramEnding();
         }
         if (worker_.ended())

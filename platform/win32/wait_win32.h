@@ -32,6 +32,8 @@ private:
     HandlerGuard& guard_;
     std::shared_ptr<EventWake> wake_;
     CallWorker worker_;
+    bool windowShown_ = false; // a window has been on screen
+    bool ending_ = false;      // the last window was closed during a wait
 };
 
 } // namespace trayvo

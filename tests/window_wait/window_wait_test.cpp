@@ -141,6 +141,27 @@ TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
     EXPECT_EQ(main.os->probed.back(), u"D:\\");
 }
 
+// At load the window is not on screen yet, and there is nothing to keep
+// answering: the probe runs on the window's own thread, sparing the start a
+// thread. Once the window shows, the probes run on the worker.
+TEST(AWaitingWindow, ProbesOffItsThreadOnceShownOnly)
+{
+    std::vector<std::thread::id> probedOn;
+    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    os->duringProbe = [&] { probedOn.push_back(std::this_thread::get_id()); };
+    const std::unique_ptr<testing::Desk> desk = testing::makeDesk();
+    OffThreadOsOperations offThread(desk->runtime(), os);
+    ctlCdrom drives(offThread);
+    frmMain form(desk->runtime(), drives, offThread);
+    form.Show();
+    desk->setTickInterval(form.window(), 20);
+
+    EXPECT_TRUE(desk->runUntil([&] { return os->probed.size() >= 2; }, Gate::limit));
+    ASSERT_GE(probedOn.size(), 2u);
+    EXPECT_EQ(probedOn[0], std::this_thread::get_id());
+    EXPECT_NE(probedOn[1], std::this_thread::get_id());
+}
+
 TEST(AWaitingWindow, ClosedDuringACallThatNeverReturnsTheProgramEndsAtOnce)
 {
     const auto gate = std::make_shared<Gate>();
