@@ -113,19 +113,17 @@ private:
     HandlerGuard& guard_;
 };
 
-bool showsAWindow()
-{
-    const QWindowList windows = QGuiApplication::topLevelWindows();
-    return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) { return window->isVisible(); });
-}
-
 } // namespace
 
 QtWait::QtWait(HandlerGuard& guard)
-    : guard_(guard)
-    , wake_(std::make_shared<EventFdWake>())
+    : QtWait(guard, std::make_shared<EventFdWake>())
+{
+}
+
+QtWait::QtWait(HandlerGuard& guard, const std::shared_ptr<EventFdWake>& wake)
+    : WindowWait(guard, wake)
+    , wake_(wake)
     , wakeNotifier_(wake_->fd(), QSocketNotifier::Read)
-    , worker_(wake_)
 {
     // Read on every wake, also one that comes after its wait was given up:
     // an eventfd left readable would wake the loop without end.
@@ -134,41 +132,24 @@ QtWait::QtWait(HandlerGuard& guard)
 
 QtWait::~QtWait() = default;
 
-void QtWait::waitFor(BlockingCall call)
+bool QtWait::showsAWindow() const
 {
-    const HandlerGuard::Wait wait(guard_);
-    // Once the program is ending, no call starts any more: one still left to
-    // make on the way out (an alias closed) would block the end.
-    if (ending_)
-        throw ProgramEnding();
-    // Before the first window shows (the main window's load) nothing is on
-    // screen to keep answering: the worker would only delay the start.
-    windowShown_ = windowShown_ || showsAWindow();
-    if (!windowShown_) {
-        call();
-        return;
-    }
-    worker_.start(std::move(call));
-    if (!worker_.ended(quickCallSpin) && worker_.wakeWhenEnded())
-        runEventsUntilEnded();
-    worker_.finish();
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) { return window->isVisible(); });
 }
 
 // The loop ends when the worker wakes it, or when the application quits,
-// which ends every loop: then the call is left to itself.
-void QtWait::runEventsUntilEnded()
+// which ends every loop.
+bool QtWait::runUntilEnded()
 {
-    const HeldInput held(guard_);
+    const HeldInput held(guard());
     QEventLoop loop;
     QObject::connect(&wakeNotifier_, &QSocketNotifier::activated, &loop, [&] {
-        if (worker_.ended())
+        if (worker().ended())
             loop.quit();
     });
     loop.exec();
-    if (!worker_.ended()) {
-        ending_ = true;
-        throw ProgramEnding();
-    }
+    return worker().ended();
 }
 
 } // namespace trayvo

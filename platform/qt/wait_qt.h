@@ -1,8 +1,7 @@
 #pragma once
 
-#include "platform/call_worker.h"
 #include "platform/handler_guard.h"
-#include "platform/window_runtime.h"
+#include "platform/window_wait.h"
 
 #include <QSocketNotifier>
 
@@ -18,24 +17,18 @@ class EventFdWake;
 // and delivered once the waiting handler has ended, in its order, once; the
 // window system's close request is not held, so that closing the window
 // during a call that never returns ends the program.
-class QtWait {
+class QtWait final : public WindowWait {
 public:
     explicit QtWait(HandlerGuard& guard);
-    ~QtWait();
-    QtWait(const QtWait&) = delete;
-    QtWait& operator=(const QtWait&) = delete;
-
-    void waitFor(BlockingCall call);
+    ~QtWait() override;
 
 private:
-    void runEventsUntilEnded();
+    QtWait(HandlerGuard& guard, const std::shared_ptr<EventFdWake>& wake);
+    bool showsAWindow() const override;
+    bool runUntilEnded() override;
 
-    HandlerGuard& guard_;
     std::shared_ptr<EventFdWake> wake_;
     QSocketNotifier wakeNotifier_;
-    CallWorker worker_;
-    bool windowShown_ = false; // a window has been on screen
-    bool ending_ = false;      // the last window was closed during a wait
 };
 
 } // namespace trayvo

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <stdexcept>
 
 namespace trayvo {
@@ -96,57 +97,40 @@ BOOL CALLBACK stopAtVisible(HWND window, LPARAM found)
     return FALSE;
 }
 
-bool showsAWindow()
+} // namespace
+
+Win32Wait::Win32Wait(HandlerGuard& guard)
+    : Win32Wait(guard, std::make_shared<EventWake>())
+{
+}
+
+Win32Wait::Win32Wait(HandlerGuard& guard, const std::shared_ptr<EventWake>& wake)
+    : WindowWait(guard, wake)
+    , wake_(wake)
+{
+}
+
+Win32Wait::~Win32Wait() = default;
+
+bool Win32Wait::showsAWindow() const
 {
     bool found = false;
     ::EnumThreadWindows(::GetCurrentThreadId(), stopAtVisible, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
-} // namespace
-
-Win32Wait::Win32Wait(HandlerGuard& guard)
-    : guard_(guard)
-    , wake_(std::make_shared<EventWake>())
-    , worker_(wake_)
-{
-}
-
-Win32Wait::~Win32Wait() = default;
-
-void Win32Wait::waitFor(BlockingCall call)
-{
-    const HandlerGuard::Wait wait(guard_);
-    // Once the program is ending, no call starts any more: one still left to
-    // make on the way out (an alias closed) would block the end.
-    if (ending_)
-        throw ProgramEnding();
-    // Before the first window shows (the main window's load) nothing is on
-    // screen to keep answering: the worker would only delay the start.
-    windowShown_ = windowShown_ || showsAWindow();
-    if (!windowShown_) {
-        call();
-        return;
-    }
-    worker_.start(std::move(call));
-    if (!worker_.ended(quickCallSpin) && worker_.wakeWhenEnded())
-        dispatchUntilEnded();
-    worker_.finish();
-}
-
-// The quit message, posted when the last window closed, ends the wait: the
-// call is left to itself, and the message goes back for the runtime's loop.
-void Win32Wait::dispatchUntilEnded()
+// The quit message, posted when the last window closed, ends the wait; it
+// goes back for the runtime's loop.
+bool Win32Wait::runUntilEnded()
 {
     const HANDLE ended = wake_->handle();
     for (;;) {
         if (const std::optional<int> exitCode = dispatchAllButInput()) {
             ::PostQuitMessage(*exitCode);
-            ending_ = true;
-            throw ProgramEnding();
+            return false;
         }
-        if (worker_.ended())
-            return;
+        if (worker().ended())
+            return true;
         ::MsgWaitForMultipleObjectsEx(1, &ended, INFINITE, wakeMask, 0);
     }
 }

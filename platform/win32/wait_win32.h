@@ -1,11 +1,9 @@
 #pragma once
 
-#include "platform/call_worker.h"
 #include "platform/handler_guard.h"
-#include "platform/window_runtime.h"
+#include "platform/window_wait.h"
 
 #include <memory>
-#include <optional>
 
 namespace trayvo {
 
@@ -17,23 +15,17 @@ class EventWake;
 // bar's mouse messages, so that the window paints, answers, moves and can be
 // closed. Input to the window stays in the thread's queue until the waiting
 // handler has ended, as it would behind a busy window.
-class Win32Wait {
+class Win32Wait final : public WindowWait {
 public:
     explicit Win32Wait(HandlerGuard& guard);
-    ~Win32Wait();
-    Win32Wait(const Win32Wait&) = delete;
-    Win32Wait& operator=(const Win32Wait&) = delete;
-
-    void waitFor(BlockingCall call);
+    ~Win32Wait() override;
 
 private:
-    void dispatchUntilEnded();
+    Win32Wait(HandlerGuard& guard, const std::shared_ptr<EventWake>& wake);
+    bool showsAWindow() const override;
+    bool runUntilEnded() override;
 
-    HandlerGuard& guard_;
     std::shared_ptr<EventWake> wake_;
-    CallWorker worker_;
-    bool windowShown_ = false; // a window has been on screen
-    bool ending_ = false;      // the last window was closed during a wait
 };
 
 } // namespace trayvo
