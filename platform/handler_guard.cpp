@@ -4,6 +4,7 @@
 #include "resources/texts.h"
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace trayvo {
@@ -15,29 +16,81 @@ HandlerGuard::HandlerGuard(ShowError showError)
 
 void HandlerGuard::run(const Handler& handler) noexcept
 {
-    if (showingError_ || !handler)
+    if (showingError_ || ending_ || !handler)
         return;
+    if (waiting_) {
+        try {
+            deferred_.push_back(handler);
+        } catch (...) {
+            // Out of memory: the handler is lost, the program goes on.
+        }
+        return;
+    }
+    ++running_;
     try {
         handler();
+    } catch (const ProgramEnding&) {
+        ending_ = true;
+        deferred_.clear();
     } catch (const std::exception& error) {
         report(error.what());
     } catch (...) {
         report(texts::unknownError);
     }
+    --running_;
+    if (running_ == 0)
+        runDeferred();
 }
 
+void HandlerGuard::runTick(const Handler& handler) noexcept
+{
+    if (!waiting_)
+        run(handler);
+}
+
+void HandlerGuard::defer(Handler later)
+{
+    if (!ending_)
+        deferred_.push_back(std::move(later));
+}
+
+// Each deferred handler may wait and defer more; they join the end of the
+// queue, which is emptied here only, by the outermost call.
+void HandlerGuard::runDeferred() noexcept
+{
+    if (draining_)
+        return;
+    draining_ = true;
+    while (!deferred_.empty() && !ending_) {
+        const Handler next = std::move(deferred_.front());
+        deferred_.pop_front();
+        run(next);
+    }
+    draining_ = false;
+}
+
+// A notice that comes while a handler waits is deferred by run: it is heard
+// once the waiting handler has ended, never in the middle of it, where it
+// would see that handler's work half done (a tray action's timer stopped)
+// and the rest of that handler would then undo what the notice did.
 void HandlerGuard::runNotice(const Handler& handler) noexcept
 {
-    if (!showingError_) {
+    if (!showingError_ || waiting_ || ending_) {
         run(handler);
         return;
     }
+    if (!handler)
+        return;
+    ++running_;
     try {
-        if (handler)
-            handler();
+        handler();
+    } catch (const ProgramEnding&) {
+        ending_ = true;
+        deferred_.clear();
     } catch (...) {
         // One fault, one message: the one up already.
     }
+    --running_;
 }
 
 void HandlerGuard::report(std::string_view utf8Message) noexcept
@@ -49,6 +102,23 @@ void HandlerGuard::report(std::string_view utf8Message) noexcept
         // Nothing is left to tell the user with; the program still goes on.
     }
     showingError_ = false;
+}
+
+HandlerGuard::Wait::Wait(HandlerGuard& guard)
+    : guard_(guard)
+{
+    if (guard_.waiting_)
+        throw std::logic_error("a blocking call was waited for inside another");
+    guard_.waiting_ = true;
+}
+
+// A wait outside any handler (at start-up) has nobody to run the deferred
+// handlers after it but itself.
+HandlerGuard::Wait::~Wait()
+{
+    guard_.waiting_ = false;
+    if (guard_.running_ == 0)
+        guard_.runDeferred();
 }
 
 } // namespace trayvo

@@ -13,6 +13,13 @@ namespace trayvo {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 using Handler = std::function<void()>;
+// A call that may block for long: a drive that does not answer, a service
+// that hangs. It runs on another thread, and owns everything it touches.
+using BlockingCall = std::function<void()>;
+
+// Thrown out of WindowRuntime::waitFor when the program ends during the wait:
+// its last window was closed. The handler guard ends the handler silently.
+class ProgramEnding final {};
 
 // A number as decimal text, without a leading blank.
 inline Text decimalText(int value)
@@ -108,6 +115,15 @@ public:
     virtual std::unique_ptr<Window> createWindow(const WindowLayout& layout) = 0;
     // Runs handler inside the error guard; what escapes it is shown, not thrown.
     virtual void runHandler(const Handler& handler) = 0;
+    // Runs call on another thread and returns when it has ended, rethrowing
+    // what it threw. Meanwhile the windows keep painting, moving and
+    // answering the window system, user input waits until the running
+    // handler has ended, ticks are dropped and other handlers run after it
+    // (see HandlerGuard). When the last window is closed meanwhile, throws
+    // ProgramEnding at once and leaves the call to end on its own. Before
+    // any window is shown, the call runs on this thread: there is nothing on
+    // screen to keep running yet.
+    virtual void waitFor(BlockingCall call) = 0;
 };
 
 } // namespace trayvo

@@ -1,8 +1,12 @@
+#include "platform/off_thread_os_operations.h"
 #include "tests/fakes/fake_os_operations.h"
 #include "tests/fakes/fake_window_runtime.h"
 #include "ui/main/frmMain.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
 
 namespace trayvo {
 namespace {
@@ -169,6 +173,92 @@ TEST(frmMain, FolderButtonKeepsTheWatchAndReportsAFolderThatCannotOpen)
     main.window().control("Command3").click();
     EXPECT_EQ(main.runtime.errorsShown, std::vector<Text>{u"无法打开光驱设备 F:\\ 的目录。"});
     EXPECT_EQ(main.window().pointer, MousePointer::Default);
+}
+
+// The main window over the operations as the program wires them, each
+// blocking call a wait, with drive D:.
+struct WiredMainWindow {
+    WiredMainWindow() { form.Show(); }
+
+    FakeWindow& window() { return static_cast<FakeWindow&>(form.window()); }
+
+    std::shared_ptr<FakeOsOperations> os =
+        std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    FakeWindowRuntime runtime;
+    OffThreadOsOperations offThread{runtime, os};
+    ctlCdrom drives{offThread};
+    frmMain form{runtime, drives, offThread};
+};
+
+TEST(frmMain, WhatComesWhileACallIsWaitedForIsHandledAfterItOnce)
+{
+    WiredMainWindow main;
+    auto& os = main.os;
+    auto& runtime = main.runtime;
+    FakeWindow& window = main.window();
+    auto& timer = window.control("Timer1");
+    EXPECT_EQ(runtime.waits, 1);
+
+    // Both buttons pressed while the tray moves: each action runs whole,
+    // after it, in turn.
+    bool pressed = false;
+    runtime.whileWaiting = [&] {
+        if (std::exchange(pressed, true))
+            return;
+        window.control("Command2").click();
+        window.control("Command1").click();
+    };
+    window.control("Command1").click();
+    const std::vector<std::u16string> open{u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door open wait",
+                                           u"close nowCD"};
+    std::vector<std::u16string> expected = open;
+    expected.insert(expected.end(), {u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door closed wait",
+                                     u"close nowCD"});
+    expected.insert(expected.end(), open.begin(), open.end());
+    EXPECT_EQ(os->mciCommands, expected);
+
+    // Ticks falling due during a slow probe are dropped: one probe at a time.
+    bool fellDue = false;
+    runtime.whileWaiting = [&] {
+        if (std::exchange(fellDue, true))
+            return;
+        for (int i = 0; i < 3; ++i)
+            timer.elapse();
+    };
+    timer.elapse();
+    EXPECT_EQ(os->probed.size(), 2u);
+    EXPECT_EQ(timer.ticks, 4);
+}
+
+// The drive pulled out while its tray moves: the notice is heard once the
+// whole tray action has ended, so that the action's own last steps (the timer
+// started again) cannot undo the no-drive state it leads to.
+TEST(frmMain, ADriveRemovedDuringATrayActionIsHeardOnceAfterIt)
+{
+    WiredMainWindow main;
+    auto& os = main.os;
+    FakeWindow& window = main.window();
+    const int listedAtLoad = os->listings;
+
+    std::vector<Text> listWhenHeard;
+    main.runtime.whileWaiting = [&] {
+        if (os->mciCommands.size() != 2 || os->types[u"D:\\"] == DriveType::NoRootDir)
+            return;
+        os->types[u"D:\\"] = DriveType::NoRootDir;
+        window.drivesChanged();
+        listWhenHeard = window.control("Combox").items;
+    };
+    window.control("Command1").click();
+
+    EXPECT_EQ(listWhenHeard, std::vector<Text>{u"D:\\"}) << "heard inside the tray action";
+    EXPECT_EQ(os->mciCommands.size(), 3u);
+    EXPECT_EQ(os->listings, listedAtLoad + 1);
+    EXPECT_TRUE(window.control("Combox").items.empty());
+    EXPECT_EQ(window.control("numofCDROM").caption, u"0个");
+    EXPECT_EQ(window.control("CDROMstatus").caption, noDriveText);
+    EXPECT_FALSE(window.control("Timer1").enabled());
+    EXPECT_FALSE(window.control("Command1").enabled());
+    EXPECT_EQ(window.pointer, MousePointer::Default);
 }
 
 TEST(frmMain, TheListFollowsDrivesAttachedAndRemovedAndKeepsTheSelectedDrive)

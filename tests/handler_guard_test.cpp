@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace trayvo {
@@ -69,6 +70,51 @@ TEST(HandlerGuard, AFailingMessageDoesNotEscape)
     HandlerGuard guard([](TextView) { throw std::runtime_error("no display"); });
     EXPECT_NO_THROW(guard.run([] { throw std::runtime_error("fault"); }));
     EXPECT_FALSE(guard.showingError());
+}
+
+TEST(HandlerGuard, WhileAHandlerWaitsTicksAreDroppedAndTheRestRunsAfterItOnce)
+{
+    std::vector<std::string> ran;
+    HandlerGuard guard([&](TextView) { ran.emplace_back("message"); });
+    const Handler click = [&] {
+        ran.emplace_back("click");
+        // Waiting in its turn, it holds back what comes meanwhile as well.
+        const HandlerGuard::Wait wait(guard);
+        guard.run([&] { ran.emplace_back("late click"); });
+    };
+
+    guard.run([&] {
+        {
+            const HandlerGuard::Wait wait(guard);
+            EXPECT_THROW(HandlerGuard::Wait{guard}, std::logic_error);
+            guard.runTick([&] { ran.emplace_back("tick"); });
+            guard.run(click);
+            guard.defer([&] { ran.emplace_back("held input"); });
+        }
+        ran.emplace_back("action done");
+        // Outside a wait a tick runs, as from a modal window's loop.
+        guard.runTick([&] { ran.emplace_back("tick in modal loop"); });
+    });
+
+    EXPECT_EQ(ran, (std::vector<std::string>{"action done", "tick in modal loop", "click", "held input",
+                                             "late click"}));
+}
+
+TEST(HandlerGuard, NothingRunsOnceTheProgramEndsDuringAWait)
+{
+    std::vector<std::string> ran;
+    HandlerGuard guard([&](TextView) { ran.emplace_back("message"); });
+
+    guard.run([&] {
+        const HandlerGuard::Wait wait(guard);
+        guard.run([&] { ran.emplace_back("click"); });
+        throw ProgramEnding();
+    });
+    guard.run([&] { ran.emplace_back("later"); });
+    guard.runTick([&] { ran.emplace_back("tick"); });
+
+    EXPECT_TRUE(ran.empty());
+    EXPECT_TRUE(guard.ending());
 }
 
 } // namespace

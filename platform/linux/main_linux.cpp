@@ -4,6 +4,7 @@
 #include "drives/ctlCdrom.h"
 #include "platform/linux/os_operations_linux.h"
 #include "platform/linux/udev_monitor_linux.h"
+#include "platform/off_thread_os_operations.h"
 #include "platform/qt/runtime_qt.h"
 #include "ui/app_identity.h"
 #include "ui/main/frmMain.h"
@@ -43,7 +44,11 @@ int main(int argc, char* argv[])
     QtWindowRuntime runtime(appIdentity);
     if (driveMonitor)
         runtime.watchDrives(*driveMonitor);
-    LinuxOsOperations os;
+    // The drives are asked off the window's thread: a drive that does not
+    // answer must not stall the window. A call still blocked when the window
+    // is closed is left to the kernel, which ends it with the process; it
+    // shares the operations it uses, so nothing it touches goes before.
+    OffThreadOsOperations os(runtime, std::make_shared<LinuxOsOperations>());
     ctlCdrom drives(os);
     frmMain mainWindow(runtime, drives, os);
     mainWindow.Show();

@@ -188,7 +188,7 @@ bool QtTimer::enabled() const
 void QtTimer::onTick(Handler handler)
 {
     QObject::connect(timer_, &QTimer::timeout, timer_,
-                     [&guard = guard_, handler = std::move(handler)] { guard.run(handler); });
+                     [&guard = guard_, handler = std::move(handler)] { guard.runTick(handler); });
 }
 
 } // namespace trayvo

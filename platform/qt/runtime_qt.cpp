@@ -58,6 +58,11 @@ void QtWindowRuntime::runHandler(const Handler& handler)
     guard_.run(handler);
 }
 
+void QtWindowRuntime::waitFor(BlockingCall call)
+{
+    wait_.waitFor(std::move(call));
+}
+
 void QtWindowRuntime::watchDrives(DriveEventSource& source)
 {
     driveEvents_ = std::make_unique<QSocketNotifier>(source.descriptor(), QSocketNotifier::Read);

@@ -2,6 +2,7 @@
 
 #include "platform/drive_events.h"
 #include "platform/handler_guard.h"
+#include "platform/qt/wait_qt.h"
 #include "platform/window_runtime.h"
 
 #include <QSocketNotifier>
@@ -22,6 +23,7 @@ public:
     const AppIdentity& app() const override { return identity_; }
     std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
     void runHandler(const Handler& handler) override;
+    void waitFor(BlockingCall call) override;
 
     // Waits on source's descriptor in the event loop, and hands each report
     // of drives attached or removed to every window's handler for it.
@@ -34,6 +36,7 @@ private:
 
     AppIdentity identity_;
     HandlerGuard guard_;
+    QtWait wait_{guard_};
     QTranslator qtTranslator_;
     std::unique_ptr<QSocketNotifier> driveEvents_;
 };

@@ -1,6 +1,7 @@
 // Program start on Windows: kernel32's drives, Win32 windows.
 
 #include "drives/ctlCdrom.h"
+#include "platform/off_thread_os_operations.h"
 #include "platform/win32/error_mode_win32.h"
 #include "platform/win32/os_operations_win32.h"
 #include "platform/win32/runtime_win32.h"
@@ -10,6 +11,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     trayvo::failCriticalErrorsQuietly();
@@ -18,7 +21,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     using namespace trayvo;
     Win32WindowRuntime runtime(instance, appIdentity);
-    Win32OsOperations os;
+    // The drives are asked off the window's thread: a drive that does not
+    // answer must not stall the window. A call still blocked when the window
+    // is closed is left to Windows, which ends it with the process; it shares
+    // the operations it uses, so nothing it touches goes before.
+    OffThreadOsOperations os(runtime, std::make_shared<Win32OsOperations>());
     ctlCdrom drives(os);
     frmMain mainWindow(runtime, drives, os);
     mainWindow.Show();

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
@@ -29,11 +30,16 @@ std::wstring systemExplorer()
 
 } // namespace
 
+// The letters in use, A to Z: a letter that is not is never a CD-ROM drive,
+// and asking its type would cost a round trip to the system each.
 std::vector<DriveRoot> Win32OsOperations::candidateRoots() const
 {
+    const DWORD inUse = ::GetLogicalDrives();
     std::vector<DriveRoot> roots;
-    for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
-        roots.push_back(DriveRoot{letter, u':', u'\\'});
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+        if (inUse & (1u << (letter - u'A')))
+            roots.push_back(DriveRoot{letter, u':', u'\\'});
+    }
     return roots;
 }
 
@@ -54,10 +60,14 @@ DiskFreeSpace Win32OsOperations::getDiskFreeSpace(const DriveRoot& root) const
     return {sectorsPerCluster, bytesPerSector, freeClusters, totalClusters};
 }
 
+// Without winmm the command fails as a command to a missing device does.
 std::uint32_t Win32OsOperations::sendMciString(const std::u16string& command)
 {
+    const auto send = winmm_.entry<decltype(::mciSendStringA)>("mciSendStringA");
+    if (!send)
+        return MCIERR_DEVICE_NOT_INSTALLED;
     char returned[128] = {};
-    return ::mciSendStringA(toAnsi(command).c_str(), returned, 0, nullptr);
+    return send(toAnsi(command).c_str(), returned, 0, nullptr);
 }
 
 // The one command line the program starts is the file explorer on a drive,
@@ -85,10 +95,43 @@ bool Win32OsOperations::startProcess(const std::u16string& commandLine, ShowStat
     return true;
 }
 
+namespace {
+
+// ShellExecute may hand the address to a shell extension through COM, which
+// the calling thread must have started; the thread it runs on has nothing
+// else of COM's.
+class ComApartment {
+public:
+    explicit ComApartment(SystemLibrary& ole32)
+        : uninitialize_(ole32.entry<decltype(::CoUninitialize)>("CoUninitialize"))
+    {
+        const auto initialize = ole32.entry<decltype(::CoInitializeEx)>("CoInitializeEx");
+        started_ = initialize && uninitialize_
+            && SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }
+    ~ComApartment()
+    {
+        if (started_)
+            uninitialize_();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    decltype(::CoUninitialize)* uninitialize_;
+    bool started_ = false;
+};
+
+} // namespace
+
 void Win32OsOperations::shellExecute(WindowHandle owner, const std::u16string& url)
 {
-    ::ShellExecuteA(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
-                    static_cast<int>(ShowState::Maximized));
+    const auto execute = shell32_.entry<decltype(::ShellExecuteA)>("ShellExecuteA");
+    if (!execute)
+        return;
+    const ComApartment com(ole32_);
+    execute(reinterpret_cast<HWND>(owner), nullptr, toAnsi(url).c_str(), nullptr, nullptr,
+            static_cast<int>(ShowState::Maximized));
 }
 
 } // namespace trayvo

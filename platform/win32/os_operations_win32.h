@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/os_operations.h"
+#include "platform/win32/system_library_win32.h"
 
 namespace trayvo {
 
@@ -14,6 +15,11 @@ public:
     std::uint32_t sendMciString(const std::u16string& command) override;
     bool startProcess(const std::u16string& commandLine, ShowState showState) override;
     void shellExecute(WindowHandle owner, const std::u16string& url) override;
+
+private:
+    SystemLibrary winmm_{L"winmm.dll"};
+    SystemLibrary shell32_{L"shell32.dll"};
+    SystemLibrary ole32_{L"ole32.dll"};
 };
 
 } // namespace trayvo

@@ -73,6 +73,11 @@ void Win32WindowRuntime::runHandler(const Handler& handler)
     guard_.run(handler);
 }
 
+void Win32WindowRuntime::waitFor(BlockingCall call)
+{
+    wait_.waitFor(std::move(call));
+}
+
 void Win32WindowRuntime::runNotice(const Handler& handler)
 {
     guard_.runNotice(handler);

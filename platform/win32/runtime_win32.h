@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/handler_guard.h"
+#include "platform/win32/wait_win32.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/window_runtime.h"
 
@@ -26,6 +27,9 @@ public:
     const AppIdentity& app() const override { return identity_; }
     std::unique_ptr<Window> createWindow(const WindowLayout& layout) override;
     void runHandler(const Handler& handler) override;
+    void waitFor(BlockingCall call) override;
+    // Runs a timer's tick inside the error guard; dropped during a wait.
+    void runTick(const Handler& handler) { guard_.runTick(handler); }
     // Runs a handler for a notice the system gives once, such as drives
     // attached or removed, which the guard never drops.
     void runNotice(const Handler& handler);
@@ -51,6 +55,7 @@ private:
     HINSTANCE instance_;
     AppIdentity identity_;
     HandlerGuard guard_;
+    Win32Wait wait_{guard_};
     UniqueCursor handCursor_;
     UniqueFont defaultFont_;
     std::map<std::pair<int, int>, UniqueIcon> icons_;

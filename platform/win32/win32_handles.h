@@ -37,6 +37,11 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
+struct ModuleFreer {
+    void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
 // A device context borrowed from a window, given back on destruction.
 class WindowDc {
 public:

@@ -128,7 +128,7 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
 void Win32Window::onTimer(UINT_PTR id)
 {
     if (const auto timer = timersById_.find(id); timer != timersById_.end() && timer->second->enabled())
-        runtime_.runHandler(timer->second->tickHandler());
+        runtime_.runTick(timer->second->tickHandler());
 }
 
 // Windows tells every top-level window of volumes arriving and going, a disc
@@ -306,16 +306,23 @@ RECT Win32Window::pixels(const TwipsRect& rect, POINT origin) const
     return {origin.x + box.left, origin.y + box.top, origin.x + box.left + box.width, origin.y + box.top + box.height};
 }
 
+// Windows realizes each font object the first time it draws or measures
+// with it, looking up the face and its fallbacks: shared, the labels of one
+// size pay for that once.
 HFONT Win32Window::fontFor(const Font& font)
 {
     if (font.points <= 0)
         return runtime_.defaultFont();
-    const WindowDc screen(nullptr);
-    const int height = -static_cast<int>(std::lround(font.points * ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 72.0));
-    fonts_.emplace_back(::CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
-                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                      DEFAULT_PITCH | FF_SWISS, L"Arial"));
-    return fonts_.back().get();
+    UniqueFont& shared = fonts_[{font.points, font.bold, font.underline}];
+    if (!shared) {
+        const WindowDc screen(nullptr);
+        const int height =
+            -static_cast<int>(std::lround(font.points * ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 72.0));
+        shared.reset(::CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
+                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                   DEFAULT_PITCH | FF_SWISS, L"Arial"));
+    }
+    return shared.get();
 }
 
 void Win32Window::addToolTip(HWND control, TextView text)

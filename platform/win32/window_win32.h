@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace trayvo {
@@ -84,7 +85,8 @@ private:
     PixelScale scale_;
     UniqueWindow hwnd_;
     UniqueWindow toolTip_; // after hwnd_, so that it goes first (see destroy())
-    std::vector<UniqueFont> fonts_;
+    // One font for each size and style, shared by the controls that use it.
+    std::map<std::tuple<double, bool, bool>, UniqueFont> fonts_;
     std::map<std::string, POINT, std::less<>> containers_; // their corners in the form
     NamedControls<Win32Label> labels_;
     NamedControls<Win32DropDownList> lists_;

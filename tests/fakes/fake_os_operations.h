@@ -19,7 +19,9 @@ public:
     std::map<DriveRoot, DriveType> types;
     std::set<DriveRoot> discs;
     std::string probeFailure; // when set, a probe throws with this text
+    std::function<void()> duringProbe; // runs at each probe
     mutable std::vector<DriveRoot> probed;
+    mutable int listings = 0; // how often the candidate roots were asked for
     std::vector<std::pair<WindowHandle, std::u16string>> opened; // shellExecute calls
     std::vector<std::u16string> mciCommands;
     std::vector<std::pair<std::u16string, ShowState>> started; // startProcess calls
@@ -41,7 +43,11 @@ public:
         return os;
     }
 
-    std::vector<DriveRoot> candidateRoots() const override { return candidates; }
+    std::vector<DriveRoot> candidateRoots() const override
+    {
+        ++listings;
+        return candidates;
+    }
 
     DriveType getDriveType(const DriveRoot& root) const override
     {
@@ -52,6 +58,8 @@ public:
     DiskFreeSpace getDiskFreeSpace(const DriveRoot& root) const override
     {
         probed.push_back(root);
+        if (duringProbe)
+            duringProbe();
         if (!probeFailure.empty())
             throw std::runtime_error(probeFailure);
         if (!discs.contains(root))

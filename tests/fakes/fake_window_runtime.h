@@ -58,9 +58,10 @@ struct FakeControl final : Label, DropDownList, PushButton, Timer {
     }
     void elapse()
     {
-        if (on)
-            ++ticks;
-        click();
+        if (!on)
+            return;
+        ++ticks;
+        guard.runTick(handler_);
     }
 
     HandlerGuard& guard;
@@ -135,12 +136,24 @@ public:
         return std::make_unique<FakeWindow>(layout, guard, whileModal);
     }
     void runHandler(const Handler& handler) override { guard.run(handler); }
+    // The call runs at once, on this thread; whileWaiting stands for what the
+    // window's loop delivers meanwhile.
+    void waitFor(BlockingCall call) override
+    {
+        const HandlerGuard::Wait wait(guard);
+        ++waits;
+        call();
+        if (whileWaiting)
+            whileWaiting();
+    }
 
     AppIdentity identity{.title = u"Trayvo2010", .productName = u"Trayvo2010", .major = 3, .minor = 1};
     std::map<std::string, int, std::less<>> windowsCreated; // by layout name
     std::function<void(FakeWindow&)> whileModal;           // for each window shown modally
     std::vector<Text> errorsShown;
     Handler whileErrorShown; // runs inside the error message, as the toolkit's loop would
+    Handler whileWaiting;    // runs inside each wait for a blocking call
+    int waits = 0;
     HandlerGuard guard{[this](TextView message) {
         errorsShown.emplace_back(message);
         if (whileErrorShown)

@@ -9,6 +9,7 @@ after the drive checks, in order, and each leaves the drives as the next one
 expects.
 """
 
+import re
 import time
 from pathlib import Path
 
@@ -35,8 +36,20 @@ SCREENSHOT = "/tmp/trayvo2010-window.png"
 TWIPS_PER_PIXEL = 15
 FRAME1_TWIPS = (240, 600)
 COMMAND1_TWIPS = (3480, 360, 1095, 375)
+COMBOX_TWIPS = (2160, 360, 735, 330)
 CLIENT_TWIPS = (5445, 3435)
 PROGRAM_TITLE = "Trayvo2010"
+
+# The window manager's pings: back to back, this far apart, for this long
+# with each drive chosen; the probes come once a second.
+PING_GAP_MS = 20
+PING_S = 4
+STATUS_FOLLOWS_S = 2
+# How much later than with a disc the worst answer may come with an empty
+# drive: the goal is 1.5 times; the margin keeps TCG's jitter from failing it
+# while a window stalled by the probe still fails.
+ANSWER_RATIO = 1.5
+ANSWER_MARGIN_MS = 40
 
 
 def check_doors_moved(m):
@@ -235,29 +248,45 @@ def check_folder_opened(m):
             f"the opener got {arguments[0].decode().split(chr(0))[:-1]}")
 
 
-def command1_center(left, top):
-    """Where on the screen the middle of Command1 is, the window's client
-    area being at left, top."""
-    button_x, button_y, button_width, button_height = COMMAND1_TWIPS
-    x = left + round((FRAME1_TWIPS[0] + button_x + button_width / 2) / TWIPS_PER_PIXEL)
-    y = top + round((FRAME1_TWIPS[1] + button_y + button_height / 2) / TWIPS_PER_PIXEL)
+def command1_center(left, top, control=COMMAND1_TWIPS):
+    """Where on the screen the middle of Command1, or another control of
+    Frame1, is, the window's client area being at left, top."""
+    control_x, control_y, control_width, control_height = control
+    x = left + round((FRAME1_TWIPS[0] + control_x + control_width / 2) / TWIPS_PER_PIXEL)
+    y = top + round((FRAME1_TWIPS[1] + control_y + control_height / 2) / TWIPS_PER_PIXEL)
     return x, y
 
 
-def keep_screenshot(m, window, kept):
+def control_center(m, window, control):
+    geometry = dict(line.split("=", 1) for line in m.guest.run("x", "xdotool", "getwindowgeometry", "--shell",
+                                                               window).lines if "=" in line)
+    return command1_center(int(geometry["X"]), int(geometry["Y"]), control)
+
+
+def window_picture(m, window):
+    """The window, or the whole screen ("root"), as PNG, in hex."""
     shot = m.guest.run("x", "import", "-window", window, SCREENSHOT)
-    image = m.guest.run("fetch", SCREENSHOT) if shot.status == 0 else shot
-    if image.status == 0:
-        m.artifacts.mkdir(parents=True, exist_ok=True)
-        kept.write_bytes(bytes.fromhex("".join(image.lines)))
-        log(f"     screenshot: {kept}")
-    else:
-        log(f"     no screenshot: {image.text()}")
+    picture = m.guest.run("fetch", SCREENSHOT) if shot.status == 0 else shot
+    if picture.status != 0:
+        raise TestError(f"no picture of the window: {picture.text()}")
+    return "".join(picture.lines)
 
 
-def with_program(m, check):
+def keep_screenshot(m, window, kept):
+    try:
+        picture = window_picture(m, window)
+    except TestError as error:
+        log(f"     no screenshot: {error}")
+        return
+    m.artifacts.mkdir(parents=True, exist_ok=True)
+    kept.write_bytes(bytes.fromhex(picture))
+    log(f"     screenshot: {kept}")
+
+
+def with_program(m, check, closes=False):
     """check(pid) with the program running on a fresh X server in the guest:
-    what it observed, once the program is seen to have run on to the end."""
+    what it observed, once the program is seen to have run on to the end, or,
+    when the check closes its window, to have ended by then."""
     gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
     if gui.status != 0 or len(gui.lines) != 1:
         raise CheckFailed(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
@@ -266,9 +295,20 @@ def with_program(m, check):
         observed = check(program)
     finally:
         stopped = m.guest.run("gui-stop", x_server, program)
-    expect(stopped.lines[:1] == ["program running"],
-           f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+    expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
+           f"the program had {'not ended' if closes else 'ended by itself'}: {m.guest_text('/tmp/program.log')}")
     return observed
+
+
+def program_window_id(m, started):
+    """The program's window once it is shown, and the seconds since started."""
+    found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
+                        "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
+    appeared = time.monotonic() - started
+    expect(found.status == 0 and len(found.lines) == 1,
+           f"no window {PROGRAM_TITLE} after {appeared:.1f} s: {found.text()}\n"
+           f"{m.guest_text('/tmp/program.log')}")
+    return found.lines[0], appeared
 
 
 def check_program_window(m):
@@ -281,13 +321,7 @@ def check_program_window(m):
     started = time.monotonic()
 
     def check(_program):
-        found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
-                            "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
-        appeared = time.monotonic() - started
-        expect(found.status == 0 and len(found.lines) == 1,
-               f"no window {PROGRAM_TITLE} after {appeared:.1f} s: {found.text()}\n"
-               f"{m.guest_text('/tmp/program.log')}")
-        window = found.lines[0]
+        window, appeared = program_window_id(m, started)
         geometry = dict(line.split("=", 1) for line in m.guest.run("x", "xdotool", "getwindowgeometry", "--shell",
                                                                    window).lines if "=" in line)
         left, top, width, height = (int(geometry.get(key, -1)) for key in ("X", "Y", "WIDTH", "HEIGHT"))
@@ -315,6 +349,63 @@ def check_program_window(m):
     return observed
 
 
+def ping_window(m, window, seconds):
+    """The window's answers to back-to-back pings for seconds: how many, the
+    worst and the median answer time in ms."""
+    answer = m.guest.run("x", m.wmping, "ping", window, seconds, PING_GAP_MS, limit=seconds + COMMAND_LIMIT_S)
+    found = re.fullmatch(r"pings (\d+) worst_us (\d+) median_us (\d+)", answer.lines[-1] if answer.lines else "")
+    expect(answer.status == 0 and found is not None, f"the window left a ping unanswered: {answer.text()}")
+    return int(found[1]), int(found[2]) / 1000, int(found[3]) / 1000
+
+
+def choose_drive(m, window, drive):
+    """Chooses drive in the program's selector: its list opened with a click
+    and walked from the top with the keyboard. The screen must look
+    different afterwards (a picture of the window alone came out black once
+    the window had been pinged for a while)."""
+    before = window_picture(m, "root")
+    x, y = control_center(m, window, COMBOX_TWIPS)
+    m.guest.run("x", "xdotool", "mousemove", x, y, "click", "1")
+    m.guest.run("x", "xdotool", "key", "--delay", "100", "Home", *["Down"] * drive.index, "Return")
+    # The status line follows at the next tick.
+    time.sleep(STATUS_FOLLOWS_S)
+    expect(window_picture(m, "root") != before, f"choosing {drive.node} changed nothing on the screen")
+
+
+def probe_ms(m, drive):
+    """How long one probe of drive takes the guest, in ms."""
+    entry = m.qmp.block(drive.qdev)
+    return m.watch(drive, int(bool(entry.get("inserted")) and not entry["tray_open"]))
+
+
+def check_answers_while_probing(m):
+    """With either drive chosen, the one holding a disc and the empty one,
+    the program answers the window manager's pings as promptly: the probes,
+    which take the guest's kernel a long while on one or the other (which
+    one depends on what was done to them before), never stall the window."""
+    drives = sorted((m.drives["cd-data"], m.drives["cd-empty"]), key=lambda drive: drive.index)
+    slowest_ms = max(probe_ms(m, drive) for drive in drives)
+    answers = {}
+
+    def check(_program):
+        window, _ = program_window_id(m, time.monotonic())
+        for drive in drives:
+            if drive.index != 0:
+                choose_drive(m, window, drive)
+            answers[drive.node] = ping_window(m, window, PING_S)
+
+    with_program(m, check)
+    quickest = min(worst for _, worst, _ in answers.values())
+    bound = max(ANSWER_RATIO * quickest, quickest + ANSWER_MARGIN_MS)
+    # A window stalled by a probe would answer that much later.
+    if slowest_ms <= 2 * bound:
+        raise TestError(f"no drive slow enough to tell: the slowest probe took {slowest_ms} ms")
+    report = "; ".join(f"{pings} pings with {node} chosen: worst {worst:.1f} ms, median {median:.1f} ms"
+                       for node, (pings, worst, median) in answers.items())
+    expect(all(worst <= bound for _, worst, _ in answers.values()), f"{report}; the bound {bound:.1f} ms")
+    return f"the slowest first probe took {slowest_ms} ms; {report}"
+
+
 CHECKS = [
     ("trays moved by the buttons", check_doors_moved),
     ("open of a mounted disc", check_open_while_mounted),
@@ -322,4 +413,11 @@ CHECKS = [
     ("buttons of an unplugged drive", check_doors_of_unplugged_drive),
     ("disc folder opened", check_folder_opened),
     ("program window", check_program_window),
+]
+
+# Run right after the drive list, while the drives are as QEMU made them: the
+# guest's kernel is slow to probe the empty drive only until its tray has
+# moved.
+ON_UNTOUCHED_DRIVES = [
+    ("program answers while probing", check_answers_while_probing),
 ]

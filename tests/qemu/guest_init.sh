@@ -26,6 +26,8 @@
 #   hold HEXDIR           a process with its working directory there, which
 #                         keeps the mount busy; prints its pid
 #   release PID           ends that process
+#   silent-bus            a system bus that takes connections and never
+#                         answers, as a hung one does; prints its pid
 #   opener-stand-in SCRIPT DIR  a stand-in for the desktop's opener at SCRIPT
 #                         that records each start's arguments, NUL-separated,
 #                         in a file of its own in DIR
@@ -209,6 +211,20 @@ serve() { # verb, args...
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
+    silent-bus)
+        mkdir -p /host/run/dbus && rm -f /host/run/dbus/system_bus_socket
+        in_x_background /dev/null python3 -c '
+import socket
+bus = socket.socket(socket.AF_UNIX)
+bus.bind("/run/dbus/system_bus_socket")
+bus.listen(16)
+held = []
+while True:
+    held.append(bus.accept()[0])
+'
+        echo $!
+        await 100 is_socket /host/run/dbus/system_bus_socket
+        ;;
     opener-stand-in)
         mkdir -p "/host$2" "/host${1%/*}"
         # Written to a hidden name and then renamed, so that a record is

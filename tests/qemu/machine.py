@@ -100,15 +100,17 @@ def listen(path):
 
 
 class Machine:
-    def __init__(self, work, kernel, drivecheck, program, artifacts):
+    def __init__(self, work, kernel, drivecheck, program, artifacts, wmping=None):
         self.work = work
         self.kernel = kernel
         self.drivecheck = drivecheck
         self.program = program
+        self.wmping = wmping
         self.artifacts = artifacts
-        # One share for both programs: the build tree may be under /tmp, which
-        # the guest's own /tmp hides.
-        self.bindir = Path(os.path.commonpath([drivecheck.parent, program.parent]))
+        # One share for all the programs: the build tree may be under /tmp,
+        # which the guest's own /tmp hides.
+        built = [drivecheck, program] + ([wmping] if wmping else [])
+        self.bindir = Path(os.path.commonpath([path.parent for path in built]))
         self.process = None
         self.qmp = None
         self.guest = None
@@ -147,7 +149,7 @@ class Machine:
 
     def start(self):
         """Boots the guest; its kernel release and uptime once it answers."""
-        for path in [self.drivecheck, self.program, self.bindir]:
+        for path in [self.drivecheck, self.program, self.wmping or self.bindir, self.bindir]:
             if "," in str(path) or re.search(r"\s", str(path)):
                 raise TestError(f"QEMU's options cannot carry the path {path}")
         listeners = {name: listen(self.work / f"{name}.sock") for name in ["qmp", "control"]}

@@ -7,10 +7,11 @@ host's root file system, and compares every answer with what QEMU's monitor
 (QMP) says the drives hold. The host drives both sides: it changes a drive over
 QMP, then asks the guest to probe it, or has the guest move a tray and asks
 QMP where it went. Then the program itself runs in the guest on a virtual X
-server and a click on its button must open a tray; then it runs as a desktop
-user, with the system's own udev, bus, polkit and UDisks2 behind it; last,
-with udev's daemon running, drives are plugged in and pulled out under the
-running program.
+server: a click on its button must open a tray, and with its empty drive
+chosen it must go on answering the window manager's pings; then it runs as a
+desktop user, with the system's own udev, bus, polkit and UDisks2 behind it;
+last, with udev's daemon running, drives are plugged in and pulled out under
+the running program.
 
 The kernel package is downloaded once into the cache directory and never
 installed; the guest's initramfs is busybox plus the few modules it needs.
@@ -39,7 +40,8 @@ from kernel import debian_kernel
 from machine import Machine
 from qmp import QmpError
 
-CHECKS = drive_checks.CHECKS + button_checks.CHECKS + desktop_checks.CHECKS + hotplug_checks.CHECKS
+CHECKS = (drive_checks.CHECKS[:1] + button_checks.ON_UNTOUCHED_DRIVES + drive_checks.CHECKS[1:]
+          + button_checks.CHECKS + desktop_checks.CHECKS + hotplug_checks.CHECKS)
 
 
 @dataclass
@@ -70,6 +72,7 @@ def parse_options():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--drivecheck", type=Path, required=True, help="the built trayvo_drivecheck")
     parser.add_argument("--program", type=Path, required=True, help="the built trayvo2010")
+    parser.add_argument("--wmping", type=Path, required=True, help="the built trayvo_wmping")
     parser.add_argument("--cache", type=Path, required=True, help="where the kernel package is kept")
     parser.add_argument("--artifacts", type=Path, required=True, help="where the screenshot is kept")
     return parser.parse_args()
@@ -94,7 +97,8 @@ def main():
             log(f"kernel {kernel.package} {kernel.version} ({kernel.release}), "
                 f"{kernel.module_count} modules; prepared in {prepared - started:.1f} s")
 
-            machine = Machine(work, kernel, drivecheck, program, options.artifacts.resolve())
+            machine = Machine(work, kernel, drivecheck, program, options.artifacts.resolve(),
+                              wmping=options.wmping.resolve())
             ready = machine.start()
             booted = time.monotonic()
             log(f"guest {ready[0]} answering after {booted - prepared:.1f} s "

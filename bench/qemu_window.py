@@ -1,0 +1,273 @@
+#!/usr/bin/python3
+"""What the drives cost the program's window, in the QEMU guest of tests/qemu
+(whose machinery this imports): the program on an X server in the guest,
+played to by a window manager (tests/qemu/wmping.cpp) that pings it back to
+back, 20 ms after each answer.
+
+  - answers: the worst answer to a ping over 8 s with the drive holding a
+    disc chosen, and with the empty one, whose every probe the guest's kernel
+    takes about 144 ms over while its tray has not moved yet;
+  - hung bus: the same during 弹出仓门 on a mounted disc with a system bus
+    that takes the connection and never answers; then the window is closed
+    and the time until the program has gone is taken;
+  - idle: over IDLE_S, the program's wakeups (voluntary context switches)
+    and CPU time, by thread, with the disc drive chosen and its probe once a
+    second, against the same program started where it finds no drive.
+
+Each figure is taken for the program and, with --baseline, for another build
+of it (the one before the drives were asked off the window's thread), in the
+same guest, rounds alternating; medians are reported. The guest runs under
+TCG, QEMU's emulation without hardware help: compare the sides with each
+other, never with a physical drive.
+
+Usage: bench/qemu_window.py [--build DIR] [--cache DIR] [--baseline EXE] [--rounds N] [--parts LIST]
+Needs what bench/qemu_drive_cost.py needs.
+"""
+
+import argparse
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(SOURCE / "tests/qemu"))
+# The harness's modules, found through the path above.
+from button_checks import (COMMAND1_TWIPS, MEDIA_DIR, choose_drive, control_center, ping_window,  # noqa: E402
+                           program_window_id, with_program)
+from common import CheckFailed, TestError  # noqa: E402
+from drive_checks import check_drive_list  # noqa: E402
+from guest import hexpath  # noqa: E402
+from initramfs import build_initramfs  # noqa: E402
+from kernel import debian_kernel  # noqa: E402
+from machine import Machine  # noqa: E402
+from qmp import QmpError  # noqa: E402
+
+PING_S = 8
+IDLE_S = 60
+SETTLE_S = 35  # Qt ends its idle pool threads 30 s after their last work
+GONE_LIMIT_S = 10
+
+
+def build(build_dir):
+    subprocess.run(["cmake", "-S", str(SOURCE / "bench"), "-B", str(build_dir), "-G", "Ninja",
+                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(build_dir), "--target", "drive_cost", "wmping", "trayvo2010"],
+                   check=True, stdout=subprocess.DEVNULL)
+    return build_dir / "drive_cost", build_dir / "wmping", build_dir / "trayvo/platform/trayvo2010"
+
+
+def answers(m, drives):
+    """{drive node: worst answer in ms} with each drive chosen in turn."""
+    worst = {}
+
+    def check(_program):
+        window, _ = program_window_id(m, time.monotonic())
+        for drive in sorted(drives, key=lambda drive: drive.index):
+            choose(m, window, drive)
+            worst[drive.node] = ping_window(m, window, PING_S)[1]
+
+    with_program(m, check)
+    return worst
+
+
+def choose(m, window, drive):
+    """drive chosen in a window just shown, where the first one is."""
+    if drive.index != 0:
+        choose_drive(m, window, drive)
+
+
+def gone_after(m, program):
+    """Seconds until the program's process has gone, or None."""
+    started = time.monotonic()
+    while time.monotonic() - started < GONE_LIMIT_S:
+        if m.guest.run("x", "test", "-e", f"/proc/{program}").status != 0:
+            return time.monotonic() - started
+        time.sleep(0.1)
+    return None
+
+
+def hung_bus(m):
+    """Worst answer in ms while 弹出仓门 waits for a bus that never answers
+    (None when a ping went unanswered for 10 s), and how long the program
+    took to go once its window was closed then."""
+    data = m.drives["cd-data"]
+    m.mount_at(data, MEDIA_DIR)
+    bus = m.guest.run("silent-bus")
+    if bus.status != 0:
+        raise TestError(f"no silent bus: {bus.text()}")
+    figures = {}
+
+    def check(program):
+        window, _ = program_window_id(m, time.monotonic())
+        choose(m, window, data)
+        x, y = control_center(m, window, COMMAND1_TWIPS)
+        m.guest.run("x", "xdotool", "mousemove", x, y, "click", "1")
+        try:
+            figures["worst"] = ping_window(m, window, PING_S)[1]
+        except CheckFailed:
+            figures["worst"] = None
+        m.guest.run("x", m.wmping, "close", window)
+        figures["gone"] = gone_after(m, program)
+
+    try:
+        with_program(m, check, closes=True)
+    except CheckFailed:
+        figures.setdefault("gone", None)  # still running when stopped
+    finally:
+        m.guest.run("release", bus.lines[0])
+        for _ in m.mount_points(data):
+            m.guest.run("umount-at", hexpath(MEDIA_DIR))
+        if m.qmp.block(data.qdev)["tray_open"]:
+            m.qmp.command("blockdev-close-tray", id=data.qdev)
+    return figures.get("worst"), figures.get("gone")
+
+
+def task_figures(m, program):
+    """{tid: (voluntary switches, CPU ns)} for each of the program's threads."""
+    figures = {}
+    for tid in m.guest.run("x", "ls", f"/proc/{program}/task").lines:
+        task = f"/proc/{program}/task/{tid}"
+        status = m.guest.run("x", "cat", f"{task}/status").lines
+        switches = next(int(line.split()[1]) for line in status if line.startswith("voluntary_ctxt_switches"))
+        cpu_ns = int(m.guest.run("x", "cat", f"{task}/schedstat").lines[0].split()[0])
+        figures[tid] = (switches, cpu_ns)
+    return figures
+
+
+def idle(m, drive):
+    """Over IDLE_S, with drive chosen, or with no drive found at start:
+    main-thread wakeups, all threads' wakeups, CPU ms."""
+    if drive is None:
+        m.guest.run("run", "mount", "-t", "tmpfs", "none", "/sys/block")
+    hidden = drive is None
+    figures = {}
+
+    def check(program):
+        nonlocal hidden
+        window, _ = program_window_id(m, time.monotonic())
+        if hidden:
+            m.guest.run("run", "umount", "/sys/block")
+            hidden = False
+        else:
+            choose(m, window, drive)
+        time.sleep(SETTLE_S)
+        before = task_figures(m, program)
+        time.sleep(IDLE_S)
+        after = task_figures(m, program)
+        # A thread that began during the minute counts from nothing; one
+        # that ended is not seen at all.
+        woke = {tid: after[tid][0] - before.get(tid, (0, 0))[0] for tid in after}
+        cpu_ms = sum(after[tid][1] - before.get(tid, (0, 0))[1] for tid in after) / 1e6
+        figures["result"] = (woke.get(program, 0), sum(woke.values()), cpu_ms,
+                             {tid: n for tid, n in woke.items() if n})
+
+    try:
+        with_program(m, check)
+    finally:
+        if hidden:
+            m.guest.run("run", "umount", "/sys/block")
+    return figures["result"]
+
+
+def median(values):
+    values = [value for value in values if value is not None]
+    return statistics.median(values) if values else None
+
+
+def ms(value):
+    return "–" if value is None else f"{value:.1f} ms"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", type=Path, default=SOURCE / "build/bench", help="the benchmarks' build tree")
+    parser.add_argument("--cache", type=Path, help="where the kernel package is kept (default BUILD/qemu-cache)")
+    parser.add_argument("--baseline", type=Path, help="another build of the program to measure beside it")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--parts", default="answers,idle,hung", help="which figures to take")
+    options = parser.parse_args()
+    build_dir = options.build.resolve()
+    drive_cost, wmping, program = build(build_dir)
+    programs = {"trayvo2010": program}
+    if options.baseline:
+        # Beside the others, so that the guest sees it through the same share.
+        copy = build_dir / "baseline" / "trayvo2010"
+        copy.parent.mkdir(exist_ok=True)
+        shutil.copy2(options.baseline, copy)
+        programs["baseline"] = copy
+    cache = (options.cache or build_dir / "qemu-cache").resolve()
+    parts = options.parts.split(",")
+
+    started = time.monotonic()
+    kernel = debian_kernel(cache)
+    worst = {name: {"disc": [], "empty": []} for name in programs}
+    idles = {(name, state): [] for name in programs for state in ("drive", "no drive")}
+    hung = {name: [] for name in programs}
+    with tempfile.TemporaryDirectory(prefix="trayvo-bench-window-") as work_dir:
+        work = Path(work_dir)
+        build_initramfs(kernel, work / "initramfs.cpio")
+        m = Machine(work, kernel, drive_cost, program, work / "artifacts", wmping=wmping)
+        try:
+            ready = m.start()
+            print(f"guest {ready[0]} answering after {time.monotonic() - started:.1f} s", flush=True)
+            check_drive_list(m)
+            data, empty = m.drives["cd-data"], m.drives["cd-empty"]
+            # First, while the empty drive is slow to probe: its tray has not moved.
+            for _ in range(options.rounds if "answers" in parts else 0):
+                for name, path in programs.items():
+                    m.program = path
+                    found = answers(m, [data, empty])
+                    worst[name]["disc"].append(found[data.node])
+                    worst[name]["empty"].append(found[empty.node])
+                    print(f"answers, {name}: {found}", flush=True)
+            for _ in range(options.rounds if "hung" in parts else 0):
+                for name, path in programs.items():
+                    m.program = path
+                    hung[name].append(hung_bus(m))
+                    print(f"hung bus, {name}: {hung[name][-1]}", flush=True)
+            for _ in range(1 if "idle" in parts else 0):
+                for (name, state), runs in idles.items():
+                    m.program = programs[name]
+                    runs.append(idle(m, data if state == "drive" else None))
+                    print(f"idle, {name}, {state}: {runs[-1]}", flush=True)
+        except (TestError, CheckFailed, QmpError) as error:
+            print(f"failed: {error}\nguest console:\n{m.console_tail()}", file=sys.stderr)
+            return 1
+        finally:
+            m.stop()
+
+    print(f"\nQEMU guest, kernel {kernel.release}, TCG; medians of {options.rounds} rounds\n")
+    if "answers" in parts or "hung" in parts:
+        print("| worst answer to a ping over 8 s | " + " | ".join(programs) + " |")
+        print("|---|" + "---|" * len(programs))
+        rows = [("disc drive chosen", lambda name: median(worst[name]["disc"])),
+                ("empty drive chosen", lambda name: median(worst[name]["empty"])),
+                ("during 弹出仓门, the bus silent", lambda name: median(w for w, _ in hung[name])),
+                ("window closed then: until the program has gone",
+                 lambda name: median(g * 1000 if g is not None else None for _, g in hung[name]))]
+        for label, figure in rows:
+            print(f"| {label} | " + " | ".join(ms(figure(name)) for name in programs) + " |")
+        for name in programs:
+            disc = median(worst[name]["disc"])
+            if disc:
+                ratios = [(label, figure(name) / disc) for label, figure in rows[1:3] if figure(name) is not None]
+                print(f"\n{name}: " + "; ".join(f"{label} / disc drive chosen = {ratio:.2f}×"
+                                                for label, ratio in ratios))
+    if "idle" in parts:
+        print(f"\nIdle over {IDLE_S} s, from {SETTLE_S} s after the drive was chosen:\n")
+        print("| program | main-thread wakeups | all threads' wakeups | CPU | wakeups by thread |")
+        print("|---|---|---|---|---|")
+        for (name, state), runs in idles.items():
+            main_thread, every, cpu, by_thread = runs[-1]
+            print(f"| {name}, {state} | {main_thread} | {every} | {cpu:.1f} ms | {by_thread} |")
+    print(f"\nper round: answers {worst}; hung bus {hung}; idle {idles}")
+    print(f"wall time {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,195 @@
+// The window's wait for a blocked call, on a real display: the drives are
+// fakes whose answers the test holds back at a gate, everything else is the
+// program's own, and the user and the window manager act through the
+// windowing system from a thread of their own (Desk).
+
+#include "drives/ctlCdrom.h"
+#include "platform/off_thread_os_operations.h"
+#include "tests/fakes/fake_os_operations.h"
+#include "tests/fakes/gate.h"
+#include "tests/window_wait/desk.h"
+#include "ui/main/frmMain.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace trayvo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeOsOperations;
+using testing::Gate;
+
+// The main window as the program wires it, over drives D: with a disc and
+// E: without.
+struct HeldBackDrives {
+    explicit HeldBackDrives(std::shared_ptr<Gate> drivesGate)
+        : gate(std::move(drivesGate))
+    {
+        os->discs = {u"D:\\"};
+        form.Show();
+        desk->learn(form.window());
+    }
+
+    // What the desk does, on the desk's thread; joined by the test.
+    void act(std::function<void()> script)
+    {
+        desk_ = std::jthread([this, script = std::move(script)] {
+            script();
+            done = true;
+        });
+    }
+
+    std::unique_ptr<testing::Desk> desk = testing::makeDesk();
+    std::shared_ptr<Gate> gate;
+    std::shared_ptr<FakeOsOperations> os =
+        std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\", u"E:\\"}));
+    OffThreadOsOperations offThread{desk->runtime(), os};
+    ctlCdrom drives{offThread};
+    frmMain form{desk->runtime(), drives, offThread};
+    std::atomic<bool> done{false};
+
+    // What the desk saw may be read after this.
+    void join()
+    {
+        if (desk_.joinable())
+            desk_.join();
+    }
+
+private:
+    std::jthread desk_;
+};
+
+const std::vector<std::u16string> openThenClose{
+    u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door open wait", u"close nowCD",
+    u"open D:\\ type CDAudio alias nowCD wait", u"set nowCD door closed wait", u"close nowCD"};
+
+TEST(AWaitingWindow, PaintsAndAnswersWhileTheTrayHangsAndTakesAClickAfterIt)
+{
+    HeldBackDrives main(std::make_shared<Gate>());
+    main.os->duringAction = [gate = main.gate] { gate->pass(); };
+    bool answered = false;
+    bool painted = false;
+    int commandsWhileHeld = 0;
+    main.act([&] {
+        main.desk->click("Command1");
+        if (!main.gate->waitReached())
+            return;
+        answered = main.desk->answersPing();
+        painted = main.desk->repaints();
+        main.desk->click("Command2");
+        std::this_thread::sleep_for(300ms);
+        commandsWhileHeld = main.gate->timesReached();
+        main.gate->release();
+    });
+
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && main.os->mciCommands.size() >= 6; }, Gate::limit));
+    main.join();
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(painted);
+    EXPECT_EQ(commandsWhileHeld, 1);
+    EXPECT_EQ(main.os->mciCommands, openThenClose);
+}
+
+TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
+{
+    HeldBackDrives main(std::make_shared<Gate>());
+    Window& window = main.form.window();
+    const DropDownList& combox = window.dropDownList("Combox");
+    std::atomic<bool> released{false};
+    std::atomic<bool> slowDown{false};
+    std::atomic<bool> slowedDown{false};
+    std::vector<int> selectionWhileHeld;
+    int probesWhileHeld = 0;
+    // On the window's thread, inside the wait as well.
+    main.desk->sampleEvery10ms([&] {
+        if (main.gate->timesReached() > 0 && !released)
+            selectionWhileHeld.push_back(combox.selectedIndex());
+        // The ticks that fell due during the wait must be dropped, not run
+        // after it: with the next one far away, none must follow.
+        if (slowDown && !slowedDown) {
+            main.desk->setTickInterval(window, 60000);
+            slowedDown = true;
+        }
+    });
+    main.os->duringProbe = [gate = main.gate] { gate->pass(); };
+    main.desk->setTickInterval(window, 20);
+    main.act([&] {
+        if (!main.gate->waitReached())
+            return;
+        main.desk->pressDown(); // the selector has the focus: E:
+        std::this_thread::sleep_for(300ms);
+        slowDown = true;
+        testing::becomesTrue(slowedDown);
+        probesWhileHeld = main.gate->timesReached();
+        released = true;
+        main.gate->release();
+    });
+
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && combox.selectedIndex() == 1; }, Gate::limit));
+    main.desk->runUntil([] { return false; }, 300ms); // time for probes that must not come
+    main.join();
+    EXPECT_EQ(probesWhileHeld, 1);
+    EXPECT_EQ(main.gate->timesReached(), 1);
+    EXPECT_FALSE(selectionWhileHeld.empty());
+    EXPECT_EQ(selectionWhileHeld, std::vector<int>(selectionWhileHeld.size(), 0));
+    EXPECT_EQ(main.os->probed.back(), u"D:\\");
+}
+
+// At load the window is not on screen yet, and there is nothing to keep
+// answering: the probe runs on the window's own thread, sparing the start a
+// thread. Once the window shows, the probes run on the worker.
+TEST(AWaitingWindow, ProbesOffItsThreadOnceShownOnly)
+{
+    std::vector<std::thread::id> probedOn;
+    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
+    os->duringProbe = [&] { probedOn.push_back(std::this_thread::get_id()); };
+    const std::unique_ptr<testing::Desk> desk = testing::makeDesk();
+    OffThreadOsOperations offThread(desk->runtime(), os);
+    ctlCdrom drives(offThread);
+    frmMain form(desk->runtime(), drives, offThread);
+    form.Show();
+    desk->setTickInterval(form.window(), 20);
+
+    EXPECT_TRUE(desk->runUntil([&] { return os->probed.size() >= 2; }, Gate::limit));
+    ASSERT_GE(probedOn.size(), 2u);
+    EXPECT_EQ(probedOn[0], std::this_thread::get_id());
+    EXPECT_NE(probedOn[1], std::this_thread::get_id());
+}
+
+TEST(AWaitingWindow, ClosedDuringACallThatNeverReturnsTheProgramEndsAtOnce)
+{
+    const auto gate = std::make_shared<Gate>();
+    std::weak_ptr<FakeOsOperations> operations;
+    const auto began = std::chrono::steady_clock::now();
+    {
+        HeldBackDrives main(gate);
+        main.os->duringAction = [gate] { gate->pass(); };
+        operations = main.os;
+        main.act([&] {
+            main.desk->click("Command1");
+            if (main.gate->waitReached())
+                main.desk->close();
+        });
+        EXPECT_TRUE(main.desk->runUntilQuit(Gate::limit));
+    }
+    // The window, the runtime and its worker are gone; the call is not.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, Gate::limit);
+    EXPECT_FALSE(operations.expired());
+    EXPECT_EQ(gate->timesReached(), 1);
+    gate->release();
+    const auto until = std::chrono::steady_clock::now() + Gate::limit;
+    while (!operations.expired() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(operations.expired());
+    // Given up at its first command: nothing more was sent.
+    EXPECT_EQ(gate->timesReached(), 1);
+}
+
+} // namespace
+} // namespace trayvo
