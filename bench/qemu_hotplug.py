@@ -20,35 +20,18 @@ Needs what the QEMU tests need, udev among it, and libxcb-damage0-dev for the
 benchmarks' build.
 """
 
-import argparse
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
-from pathlib import Path
 
-SOURCE = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(SOURCE / "tests/qemu"))
-# The harness's modules, found through the path above.
-from button_checks import PROGRAM_TITLE, WINDOW_LIMIT_S  # noqa: E402
-from common import COMMAND_LIMIT_S, CheckFailed, TestError  # noqa: E402
-from drive_checks import guest_block_devices  # noqa: E402
-from hotplug_checks import plug, start_udev, take_every_drive, unplug  # noqa: E402
-from initramfs import build_initramfs  # noqa: E402
-from kernel import debian_kernel  # noqa: E402
-from machine import Machine  # noqa: E402
-from qmp import QmpError  # noqa: E402
+# First: it puts the tests' QEMU harness on the module path.
+from qemu_bench import arguments, build, guest
+from button_checks import PROGRAM_TITLE, WINDOW_LIMIT_S
+from common import COMMAND_LIMIT_S, CheckFailed, TestError
+from drive_checks import guest_block_devices
+from hotplug_checks import plug, start_udev, take_every_drive, unplug
 
 SETTLE_S = 40  # Qt ends its idle pool threads 30 s after their last work
-
-
-def build(build_dir):
-    subprocess.run(["cmake", "-S", str(SOURCE / "bench"), "-B", str(build_dir), "-G", "Ninja",
-                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "hotplug_latency", "trayvo2010"], check=True,
-                   stdout=subprocess.DEVNULL)
-    return build_dir / "hotplug_latency"
 
 
 def wakeups(m, pid):
@@ -88,35 +71,25 @@ def rounds(m, count):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", type=Path, default=SOURCE / "build/bench", help="the benchmarks' build tree")
-    parser.add_argument("--cache", type=Path, help="where the kernel package is kept (default BUILD/qemu-cache)")
+    parser = arguments(__doc__)
     parser.add_argument("--rounds", type=int, default=10, help="plugs and unplugs")
     parser.add_argument("--idle", type=int, default=30, help="seconds of each idle measurement")
     options = parser.parse_args()
     build_dir = options.build.resolve()
-    tool = build(build_dir)
-    cache = (options.cache or build_dir / "qemu-cache").resolve()
+    program = build(build_dir, "hotplug_latency")
 
     started = time.monotonic()
-    kernel = debian_kernel(cache)
-    with tempfile.TemporaryDirectory(prefix="trayvo-bench-hotplug-") as work_dir:
-        work = Path(work_dir)
-        build_initramfs(kernel, work / "initramfs.cpio")
-        # hotplug_latency stands in for trayvo_drivecheck, as the tool run in
-        # the guest.
-        m = Machine(work, kernel, tool, build_dir / "trayvo/platform/trayvo2010", work / "artifacts")
-        gui = None
+    # hotplug_latency stands in for trayvo_drivecheck, as the tool run in the
+    # guest.
+    with guest(options, build_dir / "hotplug_latency", program, "hotplug") as m:
+        # Where the ATAPI drives are, to take them away.
+        for name, (_, qdev) in guest_block_devices(m).items():
+            if qdev in m.drives:
+                m.drives[qdev].node = f"/dev/{name}"
+        take_every_drive(m)
+        start_udev(m)
+        gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S).lines[0].split()
         try:
-            ready = m.start()
-            print(f"guest {ready[0]} answering after {time.monotonic() - started:.1f} s", flush=True)
-            # Where the ATAPI drives are, to take them away.
-            for name, (_, qdev) in guest_block_devices(m).items():
-                if qdev in m.drives:
-                    m.drives[qdev].node = f"/dev/{name}"
-            take_every_drive(m)
-            start_udev(m)
-            gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S).lines[0].split()
             found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
                                 "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
             if found.status != 0:
@@ -126,15 +99,11 @@ def main():
             time.sleep(max(0, SETTLE_S - options.idle - 2))
             late = idle(m, gui[1], options.idle)
             figures = rounds(m, options.rounds)
-        except (TestError, CheckFailed, QmpError) as error:
-            print(f"failed: {error}\nguest console:\n{m.console_tail()}", file=sys.stderr)
-            return 1
         finally:
-            if gui:
-                m.guest.run("gui-stop", *gui)
-            m.stop()
+            m.guest.run("gui-stop", *gui)
+        release = m.kernel.release
 
-    print(f"\nQEMU guest, kernel {kernel.release}, TCG, udev's daemon running, no optical drive\n")
+    print(f"\nQEMU guest, kernel {release}, TCG, udev's daemon running, no optical drive\n")
     print("| figure | trayvo2010 |")
     print("|---|---|")
     print(f"| main-thread wakeups, {options.idle} s from 2 s after the window showed | {early[0]} |")

@@ -24,40 +24,24 @@ Usage: bench/qemu_window.py [--build DIR] [--cache DIR] [--baseline EXE] [--roun
 Needs what bench/qemu_drive_cost.py needs.
 """
 
-import argparse
 import shutil
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
-SOURCE = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(SOURCE / "tests/qemu"))
-# The harness's modules, found through the path above.
-from button_checks import (COMMAND1_TWIPS, MEDIA_DIR, choose_drive, control_center, ping_window,  # noqa: E402
+# First: it puts the tests' QEMU harness on the module path.
+from qemu_bench import arguments, build, guest
+from button_checks import (COMMAND1_TWIPS, MEDIA_DIR, choose_drive, control_center, ping_window,
                            program_window_id, with_program)
-from common import CheckFailed, TestError  # noqa: E402
-from drive_checks import check_drive_list  # noqa: E402
-from guest import hexpath  # noqa: E402
-from initramfs import build_initramfs  # noqa: E402
-from kernel import debian_kernel  # noqa: E402
-from machine import Machine  # noqa: E402
-from qmp import QmpError  # noqa: E402
+from common import CheckFailed, TestError
+from drive_checks import check_drive_list
+from guest import hexpath
 
 PING_S = 8
 IDLE_S = 60
 SETTLE_S = 35  # Qt ends its idle pool threads 30 s after their last work
 GONE_LIMIT_S = 10
-
-
-def build(build_dir):
-    subprocess.run(["cmake", "-S", str(SOURCE / "bench"), "-B", str(build_dir), "-G", "Ninja",
-                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "drive_cost", "wmping", "trayvo2010"],
-                   check=True, stdout=subprocess.DEVNULL)
-    return build_dir / "drive_cost", build_dir / "wmping", build_dir / "trayvo/platform/trayvo2010"
 
 
 def answers(m, drives):
@@ -183,15 +167,13 @@ def ms(value):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", type=Path, default=SOURCE / "build/bench", help="the benchmarks' build tree")
-    parser.add_argument("--cache", type=Path, help="where the kernel package is kept (default BUILD/qemu-cache)")
+    parser = arguments(__doc__)
     parser.add_argument("--baseline", type=Path, help="another build of the program to measure beside it")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--parts", default="answers,idle,hung", help="which figures to take")
     options = parser.parse_args()
     build_dir = options.build.resolve()
-    drive_cost, wmping, program = build(build_dir)
+    program = build(build_dir, "drive_cost", "wmping")
     programs = {"trayvo2010": program}
     if options.baseline:
         # Beside the others, so that the guest sees it through the same share.
@@ -199,48 +181,36 @@ def main():
         copy.parent.mkdir(exist_ok=True)
         shutil.copy2(options.baseline, copy)
         programs["baseline"] = copy
-    cache = (options.cache or build_dir / "qemu-cache").resolve()
     parts = options.parts.split(",")
 
     started = time.monotonic()
-    kernel = debian_kernel(cache)
     worst = {name: {"disc": [], "empty": []} for name in programs}
     idles = {(name, state): [] for name in programs for state in ("drive", "no drive")}
     hung = {name: [] for name in programs}
-    with tempfile.TemporaryDirectory(prefix="trayvo-bench-window-") as work_dir:
-        work = Path(work_dir)
-        build_initramfs(kernel, work / "initramfs.cpio")
-        m = Machine(work, kernel, drive_cost, program, work / "artifacts", wmping=wmping)
-        try:
-            ready = m.start()
-            print(f"guest {ready[0]} answering after {time.monotonic() - started:.1f} s", flush=True)
-            check_drive_list(m)
-            data, empty = m.drives["cd-data"], m.drives["cd-empty"]
-            # First, while the empty drive is slow to probe: its tray has not moved.
-            for _ in range(options.rounds if "answers" in parts else 0):
-                for name, path in programs.items():
-                    m.program = path
-                    found = answers(m, [data, empty])
-                    worst[name]["disc"].append(found[data.node])
-                    worst[name]["empty"].append(found[empty.node])
-                    print(f"answers, {name}: {found}", flush=True)
-            for _ in range(options.rounds if "hung" in parts else 0):
-                for name, path in programs.items():
-                    m.program = path
-                    hung[name].append(hung_bus(m))
-                    print(f"hung bus, {name}: {hung[name][-1]}", flush=True)
-            for _ in range(1 if "idle" in parts else 0):
-                for (name, state), runs in idles.items():
-                    m.program = programs[name]
-                    runs.append(idle(m, data if state == "drive" else None))
-                    print(f"idle, {name}, {state}: {runs[-1]}", flush=True)
-        except (TestError, CheckFailed, QmpError) as error:
-            print(f"failed: {error}\nguest console:\n{m.console_tail()}", file=sys.stderr)
-            return 1
-        finally:
-            m.stop()
+    with guest(options, build_dir / "drive_cost", program, "window", wmping=build_dir / "wmping") as m:
+        check_drive_list(m)
+        data, empty = m.drives["cd-data"], m.drives["cd-empty"]
+        # First, while the empty drive is slow to probe: its tray has not moved.
+        for _ in range(options.rounds if "answers" in parts else 0):
+            for name, path in programs.items():
+                m.program = path
+                found = answers(m, [data, empty])
+                worst[name]["disc"].append(found[data.node])
+                worst[name]["empty"].append(found[empty.node])
+                print(f"answers, {name}: {found}", flush=True)
+        for _ in range(options.rounds if "hung" in parts else 0):
+            for name, path in programs.items():
+                m.program = path
+                hung[name].append(hung_bus(m))
+                print(f"hung bus, {name}: {hung[name][-1]}", flush=True)
+        for _ in range(1 if "idle" in parts else 0):
+            for (name, state), runs in idles.items():
+                m.program = programs[name]
+                runs.append(idle(m, data if state == "drive" else None))
+                print(f"idle, {name}, {state}: {runs[-1]}", flush=True)
+        release = m.kernel.release
 
-    print(f"\nQEMU guest, kernel {kernel.release}, TCG; medians of {options.rounds} rounds\n")
+    print(f"\nQEMU guest, kernel {release}, TCG; medians of {options.rounds} rounds\n")
     if "answers" in parts or "hung" in parts:
         print("| worst answer to a ping over 8 s | " + " | ".join(programs) + " |")
         print("|---|" + "---|" * len(programs))
