@@ -397,8 +397,11 @@ def check_answers_while_probing(m):
     with_program(m, check)
     quickest = min(worst for _, worst, _ in answers.values())
     bound = max(ANSWER_RATIO * quickest, quickest + ANSWER_MARGIN_MS)
-    # A window stalled by a probe would answer that much later.
-    if slowest_ms <= 2 * bound:
+    # A window stalled by a probe would answer at least the probe's time late:
+    # the check tells only where that is well past the bound. (The empty
+    # drive's first probe takes about 144 ms on Debian 12's kernel, about
+    # 100 ms on Debian 13's.)
+    if slowest_ms < bound + ANSWER_MARGIN_MS:
         raise TestError(f"no drive slow enough to tell: the slowest probe took {slowest_ms} ms")
     report = "; ".join(f"{pings} pings with {node} chosen: worst {worst:.1f} ms, median {median:.1f} ms"
                        for node, (pings, worst, median) in answers.items())
