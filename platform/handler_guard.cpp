@@ -26,6 +26,13 @@ void HandlerGuard::run(const Handler& handler) noexcept
         }
         return;
     }
+    invoke(handler, Errors::Shown);
+    if (running_ == 0)
+        runDeferred();
+}
+
+void HandlerGuard::invoke(const Handler& handler, Errors errors) noexcept
+{
     ++running_;
     try {
         handler();
@@ -33,13 +40,13 @@ void HandlerGuard::run(const Handler& handler) noexcept
         ending_ = true;
         deferred_.clear();
     } catch (const std::exception& error) {
-        report(error.what());
+        if (errors == Errors::Shown)
+            report(error.what());
     } catch (...) {
-        report(texts::unknownError);
+        if (errors == Errors::Shown)
+            report(texts::unknownError);
     }
     --running_;
-    if (running_ == 0)
-        runDeferred();
 }
 
 void HandlerGuard::runTick(const Handler& handler) noexcept
@@ -79,18 +86,9 @@ void HandlerGuard::runNotice(const Handler& handler) noexcept
         run(handler);
         return;
     }
-    if (!handler)
-        return;
-    ++running_;
-    try {
-        handler();
-    } catch (const ProgramEnding&) {
-        ending_ = true;
-        deferred_.clear();
-    } catch (...) {
-        // One fault, one message: the one up already.
-    }
-    --running_;
+    // One fault, one message: the one up already.
+    if (handler)
+        invoke(handler, Errors::Dropped);
 }
 
 void HandlerGuard::report(std::string_view utf8Message) noexcept

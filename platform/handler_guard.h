@@ -55,6 +55,9 @@ public:
     bool ending() const { return ending_; }
 
 private:
+    enum class Errors { Shown, Dropped };
+    // Runs handler as a running handler; the program's end stops the guard.
+    void invoke(const Handler& handler, Errors errors) noexcept;
     void report(std::string_view utf8Message) noexcept;
     void runDeferred() noexcept;
 
