@@ -48,13 +48,20 @@ struct Gate {
     bool open = false;
 };
 
-// Whether flag came to be set within the gate's limit.
-inline bool becomesTrue(const std::atomic<bool>& flag)
+// Whether condition came to hold within the gate's limit: for what another
+// thread does after it has let the test go on.
+template <typename Condition>
+bool becomesTrue(Condition condition)
 {
     const auto until = std::chrono::steady_clock::now() + Gate::limit;
-    while (!flag && std::chrono::steady_clock::now() < until)
+    while (!condition() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return flag;
+    return condition();
+}
+
+inline bool becomesTrue(const std::atomic<bool>& flag)
+{
+    return becomesTrue([&flag] { return flag.load(); });
 }
 
 } // namespace trayvo::testing
