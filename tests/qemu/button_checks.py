@@ -58,12 +58,7 @@ def check_doors_moved(m):
     data, empty = m.drives["cd-data"], m.drives["cd-empty"]
     # The medium check left a disc in the empty drive: QEMU takes it out.
     if m.qmp.block(empty.qdev).get("inserted"):
-        since = m.qmp.mark()
-        m.qmp.command("blockdev-open-tray", id=empty.qdev)
-        m.tray_event(empty, since, True)
-        m.qmp.command("blockdev-remove-medium", id=empty.qdev)
-        m.qmp.command("blockdev-close-tray", id=empty.qdev)
-        m.tray_event(empty, since, False)
+        m.take_medium_out(empty)
     observed = []
     for drive in (data, empty):
         expect(not m.qmp.block(drive.qdev)["tray_open"], f"the tray is open to begin with: {m.tray_state(drive.qdev)}")

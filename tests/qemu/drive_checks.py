@@ -134,12 +134,7 @@ def check_medium_removed(m):
     """A medium taken out through QEMU is gone at the next probes."""
     data = m.drives["cd-data"]
     expect(m.probe(data) == [1], f"{data.node} has no disc to begin with: {m.tray_state(data.qdev)}")
-    since = m.qmp.mark()
-    m.qmp.command("blockdev-open-tray", id=data.qdev)
-    m.tray_event(data, since, True)
-    m.qmp.command("blockdev-remove-medium", id=data.qdev)
-    m.qmp.command("blockdev-close-tray", id=data.qdev)
-    m.tray_event(data, since, False)
+    m.take_medium_out(data)
     state = m.tray_state(data.qdev)
     expect(not m.qmp.block(data.qdev).get("inserted"), f"QEMU still has a medium: {state}")
     took = m.watch(data, 0)

@@ -279,3 +279,12 @@ class Machine:
         except TestError as error:
             raise CheckFailed(f"QEMU reported no tray {'opening' if tray_open else 'closing'} "
                               f"of {drive.qdev}: {error}") from error
+
+    def take_medium_out(self, drive):
+        """As a user does: QEMU opens the tray, takes the disc away and closes it."""
+        since = self.qmp.mark()
+        self.qmp.command("blockdev-open-tray", id=drive.qdev)
+        self.tray_event(drive, since, True)
+        self.qmp.command("blockdev-remove-medium", id=drive.qdev)
+        self.qmp.command("blockdev-close-tray", id=drive.qdev)
+        self.tray_event(drive, since, False)
