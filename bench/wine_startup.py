@@ -409,7 +409,7 @@ def main():
         return 1
     # A prefix of its own, made like the Wine tests' and cached beside the
     # build, on a virtual X server of its own.
-    return subprocess.run(["bash", source_dir / "tests" / "wine" / "wine_prefix.sh", build / "wine-cache",
+    return subprocess.run(["bash", source_dir / "tests" / "wine" / "wine_prefix.sh", "win32", build / "wine-cache",
                            build / "wine-runs" / "startup", "--", sys.executable, Path(__file__).resolve(),
                            "--in-prefix", program, baseline, str(runs)]).returncode
 

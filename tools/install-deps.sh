@@ -51,6 +51,9 @@ test_packages=(
     clang libclang-rt-dev
     # Windows build and its Wine tests
     wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales
+    # the 64-bit twin, and the 64-bit Wine that runs it where the host starts
+    # no 32-bit programs
+    wine64 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     # packaging and its tests (CPack's Debian generator runs file)
     dpkg-dev file desktop-file-utils appstream debootstrap x11-utils
 )

@@ -6,8 +6,13 @@ the virtual X server, and what the program starts seen where it arrives.
 Runs one group of checks inside wine_prefix.sh (see wine_session.py for what
 it provides). The groups are in system_checks.py and window_checks.py.
 
-usage: check_windows.py --program EXE --probe EXE --planted-explorer EXE
-                        --objdump OBJDUMP --artifacts DIR GROUP
+usage: check_windows.py --program EXE --shipped EXE --probe EXE
+                        --planted-explorer EXE --objdump OBJDUMP
+                        --artifacts DIR GROUP
+
+PROGRAM is the exe whose windows are worked: the 32-bit one that ships, or
+its 64-bit twin on a host that cannot start 32-bit programs. SHIPPED is the
+32-bit exe, whose file the exe_file group reads without running it.
 """
 import argparse
 import subprocess
@@ -16,7 +21,7 @@ import sys
 from system_checks import check_exe_file, check_system
 from tally import Checks, Failed
 from window_checks import check_about, check_drives, check_folder, check_main_window, check_message, check_tray
-from wine_session import Wine
+from wine_session import WINE, Wine
 
 GROUPS = {
     "system": check_system,
@@ -33,6 +38,7 @@ GROUPS = {
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
+    parser.add_argument("--shipped", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--planted-explorer", required=True)
     parser.add_argument("--objdump", required=True)
@@ -42,7 +48,7 @@ def main():
 
     checks = Checks()
     wine = Wine(args)
-    print(f"{args.group}:")
+    print(f"{args.group}, under {WINE}, working {args.program}:")
     try:
         GROUPS[args.group](checks, wine, args)
     except (Failed, subprocess.TimeoutExpired, subprocess.CalledProcessError) as error:

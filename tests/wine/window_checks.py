@@ -14,7 +14,7 @@ import time
 from pathlib import Path
 
 from drawing import check_face, check_link_color, check_picture, check_texts_render, color_of, controls_by_id, share
-from wine_session import MAIN_CLASS, MAIN_TITLE, SPAWN_LIMIT_S, WINDOW_LIMIT_MS
+from wine_session import MAIN_CLASS, MAIN_TITLE, SPAWN_LIMIT_S, WINDOW_LIMIT_MS, WINE
 
 # What the user must read, written out here rather than taken from the
 # program's sources, so that a changed text shows.
@@ -244,7 +244,7 @@ def check_message(checks, wine, _args):
     explorer = Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "explorer.exe"
     explorer.rename(explorer.with_name("explorer.exe.away"))
     wine.start_program()
-    wine.processes.append(subprocess.Popen(["wine", "notepad"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    wine.processes.append(subprocess.Popen([WINE, "notepad"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL))
     deadline = time.monotonic() + SPAWN_LIMIT_S
     while time.monotonic() < deadline and wine.probe("windows")["foreground"] != "Notepad":

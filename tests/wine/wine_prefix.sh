@@ -2,7 +2,11 @@
 # A private Wine for one test run, set up as a Simplified Chinese PC with one
 # CD-ROM drive, D:, holding a disc.
 #
-# usage: wine_prefix.sh CACHE RUN [-- COMMAND...]
+# usage: wine_prefix.sh win32|win64 CACHE RUN [-- COMMAND...]
+#
+# win32 runs 32-bit programs in a 32-bit prefix, win64 64-bit programs in a
+# 64-bit prefix with the 64-bit loader alone, for hosts that cannot start
+# 32-bit programs at all. TRAYVO_WINE names the loader for the command.
 #
 # CACHE keeps a prefix made once (10 to 20 seconds) and reused while this
 # script and Wine stay the same; RUN gets a fresh copy of it, its own home,
@@ -15,18 +19,35 @@
 # RUN/wine.env for a caller that manages its own processes.
 set -euo pipefail
 
-cache=$(realpath -m "$1")
-run=$(realpath -m "$2")
-shift 2
+arch=$1
+cache=$(realpath -m "$2")
+run=$(realpath -m "$3")
+shift 3
 [ "${1-}" = "--" ] && shift
 
 started=$SECONDS
+
+case $arch in
+# Debian's wine script, which starts the 32-bit loader.
+win32) wine_loader=wine ;;
+# Called by its path: Debian's wine script prefers the 32-bit loader whenever
+# it is installed, also where the kernel cannot run it.
+win64) wine_loader=/usr/lib/wine/wine64 ;;
+*)
+    echo "usage: $0 win32|win64 CACHE RUN [-- COMMAND...]" >&2
+    exit 2
+    ;;
+esac
 
 # Every program of the run, Wine's own and the checks, sees the same world:
 # nothing of the real user's home, and Chinese as the system's language. The
 # locale is compiled into the cache, leaving the system's locales alone.
 wine_environment() { # prefix, home
-    export WINEPREFIX=$1 WINEARCH=win32
+    export WINEPREFIX=$1 WINEARCH=$arch TRAYVO_WINE=$wine_loader
+    # The programs Wine itself starts take the same loader.
+    if [ "$arch" = win64 ]; then
+        export WINELOADER=$wine_loader
+    fi
     # No Mono or Gecko install dialogs, no menu entries written for the host.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export WINEDEBUG=${WINEDEBUG:--all}
@@ -68,7 +89,7 @@ stop_wine() { # prefix
 
 # What the cached prefix was made from: when any of it changes, it is made anew.
 template_stamp() {
-    { cat "$0"; wine --version; ls /usr/share/wine/fonts 2>/dev/null; } | sha256sum | cut -d' ' -f1
+    { cat "$0"; echo "$arch"; "$wine_loader" --version; ls /usr/share/wine/fonts 2>/dev/null; } | sha256sum | cut -d' ' -f1
 }
 
 make_template() {
@@ -82,7 +103,7 @@ make_template() {
         trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
         # Made under the Chinese locale, Wine's prefix takes code page 936
         # and links Chinese fonts behind the Western ones.
-        timeout 120 wineboot -i
+        timeout 120 "$wine_loader" wineboot -i
         # Without a window manager only Wine's own desktop gives windows
         # their title bars. Its browser list names the stub.
         cat >"$cache/setup.reg" <<EOF
@@ -100,7 +121,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]
 "d:"="cdrom"
 EOF
-        timeout 60 wine regedit /S "Z:${cache//\//\\}\\setup.reg"
+        timeout 60 "$wine_loader" regedit /S "Z:${cache//\//\\}\\setup.reg"
         timeout 60 wineserver -w
     )
     # The title bar's buttons are drawn with Wine's Marlett (fonts-wine),

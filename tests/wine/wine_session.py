@@ -17,6 +17,10 @@ from pathlib import Path
 from drawing import Screen
 from tally import Failed
 
+# The run's Wine loader: the 32-bit one, or the 64-bit one alone where the
+# host cannot start 32-bit programs (wine_prefix.sh).
+WINE = os.environ["TRAYVO_WINE"]
+
 MAIN_CLASS = "Trayvo2010Form"
 MAIN_TITLE = "Trayvo2010"
 
@@ -42,7 +46,7 @@ class Wine:
         wait for them."""
         out_path, err_path = self.run / "wine.out", self.run / "wine.err"
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            subprocess.run(["wine", *map(str, args)], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+            subprocess.run([WINE, *map(str, args)], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                            timeout=PROBE_LIMIT_S)
         return out_path.read_bytes().decode("utf-8"), err_path.read_text(errors="replace")
 
@@ -64,7 +68,7 @@ class Wine:
             program = folder / Path(self.program).name
             shutil.copy(self.program, program)
         log = open(self.run / log_name, "wb")
-        self.processes.append(subprocess.Popen(["wine", str(program)], stdin=subprocess.DEVNULL, stdout=log,
+        self.processes.append(subprocess.Popen([WINE, str(program)], stdin=subprocess.DEVNULL, stdout=log,
                                                stderr=log, env=env, cwd=folder))
         log.close()
         window = self.probe("wait-window", MAIN_CLASS, MAIN_TITLE, WINDOW_LIMIT_MS)
@@ -76,7 +80,7 @@ class Wine:
         """Has Wine's relay trace (the +relay channel) show only these calls,
         in every program of the run started afterwards."""
         # reg speaks the system's code page, and has nothing to say here.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
                         "/d", ";".join(functions), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=PROBE_LIMIT_S, check=True)
 
