@@ -3,6 +3,7 @@
 #include "platform/text_encoding.h"
 #include "resources/texts.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -16,79 +17,85 @@ HandlerGuard::HandlerGuard(ShowError showError)
 
 void HandlerGuard::run(const Handler& handler) noexcept
 {
-    if (showingError_ || ending_ || !handler)
-        return;
-    if (waiting_) {
-        try {
-            deferred_.push_back(handler);
-        } catch (...) {
-            // Out of memory: the handler is lost, the program goes on.
-        }
-        return;
-    }
-    invoke(handler, Errors::Shown);
-    if (running_ == 0)
-        runDeferred();
-}
-
-void HandlerGuard::invoke(const Handler& handler, Errors errors) noexcept
-{
-    ++running_;
-    try {
-        handler();
-    } catch (const ProgramEnding&) {
-        ending_ = true;
-        deferred_.clear();
-    } catch (const std::exception& error) {
-        if (errors == Errors::Shown)
-            report(error.what());
-    } catch (...) {
-        if (errors == Errors::Shown)
-            report(texts::unknownError);
-    }
-    --running_;
+    dispatch(handler, Kind::Click);
 }
 
 void HandlerGuard::runTick(const Handler& handler) noexcept
 {
-    if (!waiting_)
-        run(handler);
+    dispatch(handler, Kind::Tick);
 }
 
-void HandlerGuard::defer(Handler later)
-{
-    if (!ending_)
-        deferred_.push_back(std::move(later));
-}
-
-// Each deferred handler may wait and defer more; they join the end of the
-// queue, which is emptied here only, by the outermost call.
-void HandlerGuard::runDeferred() noexcept
-{
-    if (draining_)
-        return;
-    draining_ = true;
-    while (!deferred_.empty() && !ending_) {
-        const Handler next = std::move(deferred_.front());
-        deferred_.pop_front();
-        run(next);
-    }
-    draining_ = false;
-}
-
-// A notice that comes while a handler waits is deferred by run: it is heard
-// once the waiting handler has ended, never in the middle of it, where it
-// would see that handler's work half done (a tray action's timer stopped)
-// and the rest of that handler would then undo what the notice did.
+// A notice that comes while a handler waits is held: it is heard once the
+// waiting handler has ended, never in the middle of it, where it would see
+// that handler's work half done (a tray action's timer stopped) and the rest
+// of that handler would then undo what the notice did.
 void HandlerGuard::runNotice(const Handler& handler) noexcept
 {
-    if (!showingError_ || waiting_ || ending_) {
-        run(handler);
+    dispatch(handler, Kind::Notice);
+}
+
+void HandlerGuard::dispatch(const Handler& handler, Kind kind) noexcept
+{
+    if (ending_ || !handler)
+        return;
+    if (waiting_) {
+        if (kind != Kind::Tick)
+            hold(handler, kind);
         return;
     }
-    // One fault, one message: the one up already.
-    if (handler)
-        invoke(handler, Errors::Dropped);
+    if (!showingError_)
+        invoke(handler, true);
+    else if (kind == Kind::Notice)
+        invoke(handler, false); // one fault, one message: the one up already
+}
+
+void HandlerGuard::hold(const Handler& handler, Kind kind) noexcept
+{
+    const Handler* source = kind == Kind::Notice ? &handler : nullptr;
+    if (source && std::any_of(held_.begin(), held_.end(), [&](const Held& held) { return held.source == source; }))
+        return;
+    try {
+        held_.push_back({handler, kind, source});
+    } catch (...) {
+        // Out of memory: the handler is lost, the program goes on.
+    }
+}
+
+void HandlerGuard::invoke(const Handler& handler, bool showErrors) noexcept
+{
+    const int depth = ++running_;
+    try {
+        handler();
+    } catch (const ProgramEnding&) {
+        ending_ = true;
+        held_.clear();
+    } catch (const std::exception& error) {
+        if (showErrors)
+            report(error.what());
+    } catch (...) {
+        if (showErrors)
+            report(texts::unknownError);
+    }
+    --running_;
+    if (depth == heldUntilEndOf_) {
+        heldUntilEndOf_ = 0;
+        runHeld();
+    }
+}
+
+// Each held handler may wait and hold more; they join the end of the queue,
+// which is emptied here only, by the outermost call.
+void HandlerGuard::runHeld() noexcept
+{
+    if (runningHeld_)
+        return;
+    runningHeld_ = true;
+    while (!held_.empty() && !ending_) {
+        const Held next = std::move(held_.front());
+        held_.pop_front();
+        dispatch(next.handler, next.kind);
+    }
+    runningHeld_ = false;
 }
 
 void HandlerGuard::report(std::string_view utf8Message) noexcept
@@ -110,13 +117,15 @@ HandlerGuard::Wait::Wait(HandlerGuard& guard)
     guard_.waiting_ = true;
 }
 
-// A wait outside any handler (at start-up) has nobody to run the deferred
-// handlers after it but itself.
+// What was held runs when the handler that waited ends; a wait outside any
+// handler (at start-up) has nobody to run it after it but itself.
 HandlerGuard::Wait::~Wait()
 {
     guard_.waiting_ = false;
     if (guard_.running_ == 0)
-        guard_.runDeferred();
+        guard_.runHeld();
+    else
+        guard_.heldUntilEndOf_ = guard_.running_;
 }
 
 } // namespace trayvo

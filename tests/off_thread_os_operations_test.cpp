@@ -1,8 +1,6 @@
-#include "platform/call_worker.h"
 #include "platform/off_thread_os_operations.h"
 #include "tests/fakes/fake_os_operations.h"
 #include "tests/fakes/fake_window_runtime.h"
-#include "tests/fakes/gate.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +11,6 @@ namespace trayvo {
 namespace {
 
 using testing::FakeOsOperations;
-using testing::Gate;
 
 TEST(OffThreadOsOperations, WaitsForEachCallThatMayBlockAndHandsBackItsAnswer)
 {
@@ -39,51 +36,6 @@ TEST(OffThreadOsOperations, WaitsForEachCallThatMayBlockAndHandsBackItsAnswer)
 
     fake->probeFailure = "drive gone";
     EXPECT_THROW(os.getDiskFreeSpace(u"D:\\"), std::runtime_error);
-}
-
-// A runtime whose window is closed while the call blocks: the wait gives up
-// at once, as the real ones do, and the call goes on by itself.
-class ClosedDuringTheCall final : public WindowRuntime {
-public:
-    explicit ClosedDuringTheCall(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
-    const AppIdentity& app() const override { return identity_; }
-    std::unique_ptr<Window> createWindow(const WindowLayout&) override { return nullptr; }
-    void runHandler(const Handler& handler) override { handler(); }
-    void waitFor(BlockingCall call) override
-    {
-        worker_.start(std::move(call));
-        if (!gate_->waitReached())
-            throw std::logic_error("the call never came to the gate");
-        throw ProgramEnding();
-    }
-
-private:
-    struct NoWake final : WakeSignal {
-        void raise() override {}
-    };
-    std::shared_ptr<Gate> gate_;
-    AppIdentity identity_;
-    CallWorker worker_{std::make_shared<NoWake>()};
-};
-
-TEST(OffThreadOsOperations, ACallLeftBehindTouchesOnlyWhatItShares)
-{
-    const auto gate = std::make_shared<Gate>();
-    auto fake = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    fake->duringProbe = [gate] { gate->pass(); };
-    const std::weak_ptr<FakeOsOperations> operations = fake;
-    {
-        ClosedDuringTheCall runtime(gate);
-        OffThreadOsOperations os(runtime, std::move(fake));
-        EXPECT_THROW(os.getDiskFreeSpace(std::u16string(u"D:\\")), ProgramEnding);
-    }
-    // The window, the decorator and the worker are gone; the call is not.
-    EXPECT_FALSE(operations.expired());
-    gate->release();
-    const auto until = std::chrono::steady_clock::now() + Gate::limit;
-    while (!operations.expired() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(operations.expired());
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "platform/qt/wait_qt.h"
 
-#include "platform/linux/unique_fd_linux.h"
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -10,43 +8,10 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-#include <sys/eventfd.h>
-
 #include <algorithm>
-#include <cstdint>
-#include <stdexcept>
+#include <memory>
 
 namespace trayvo {
-
-// The worker's wake-up for the window's thread: an eventfd, watched by the
-// window's event loop.
-class EventFdWake final : public WakeSignal {
-public:
-    EventFdWake()
-        : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    {
-        if (!fd_)
-            throw std::runtime_error("eventfd failed");
-    }
-
-    int fd() const { return fd_.get(); }
-
-    void raise() override
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(fd_.get(), &one, sizeof one);
-    }
-
-    void clear() const
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const auto read = ::read(fd_.get(), &count, sizeof count);
-    }
-
-private:
-    UniqueFd fd_;
-};
-
 namespace {
 
 // A copy of an input event to deliver later. Pointer events are built anew:
@@ -57,8 +22,7 @@ std::shared_ptr<QEvent> copyOf(const QEvent& event)
     switch (event.type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove: {
+    case QEvent::MouseButtonDblClick: {
         const auto& mouse = static_cast<const QMouseEvent&>(event);
         auto copy = std::make_shared<QMouseEvent>(mouse.type(), mouse.position(), mouse.scenePosition(),
                                                   mouse.globalPosition(), mouse.button(), mouse.buttons(),
@@ -83,8 +47,10 @@ std::shared_ptr<QEvent> copyOf(const QEvent& event)
 }
 
 // Installed on the application for the length of a wait: input the window
-// system delivers to a window goes to the guard instead, which delivers it
-// once the waiting handler has ended.
+// system delivers to a window goes to the guard, which holds it until the
+// waiting handler has ended. The pointer's moves are dropped: out of date by
+// then, and they come by the thousand while a hung drive keeps the wait
+// going. So is what comes past a full queue, as behind a busy window.
 class HeldInput final : public QObject {
 public:
     explicit HeldInput(HandlerGuard& guard)
@@ -102,35 +68,23 @@ protected:
         const bool input = event->isInputEvent() || event->type() == QEvent::Leave;
         if (!input || !event->spontaneous() || !receiver->isWindowType())
             return false;
-        guard_.defer([window = QPointer<QObject>(receiver), copy = copyOf(*event)] {
-            if (window)
-                QCoreApplication::sendEvent(window, copy.get());
-        });
+        if (event->type() != QEvent::MouseMove && held_++ < queueSize) {
+            guard_.run([window = QPointer<QObject>(receiver), copy = copyOf(*event)] {
+                if (window)
+                    QCoreApplication::sendEvent(window, copy.get());
+            });
+        }
         return true;
     }
 
 private:
+    static constexpr int queueSize = 200;
+
     HandlerGuard& guard_;
+    int held_ = 0;
 };
 
 } // namespace
-
-QtWait::QtWait(HandlerGuard& guard)
-    : QtWait(guard, std::make_shared<EventFdWake>())
-{
-}
-
-QtWait::QtWait(HandlerGuard& guard, const std::shared_ptr<EventFdWake>& wake)
-    : WindowWait(guard, wake)
-    , wake_(wake)
-    , wakeNotifier_(wake_->fd(), QSocketNotifier::Read)
-{
-    // Read on every wake, also one that comes after its wait was given up:
-    // an eventfd left readable would wake the loop without end.
-    QObject::connect(&wakeNotifier_, &QSocketNotifier::activated, &wakeNotifier_, [wake = wake_] { wake->clear(); });
-}
-
-QtWait::~QtWait() = default;
 
 bool QtWait::showsAWindow() const
 {
@@ -138,18 +92,17 @@ bool QtWait::showsAWindow() const
     return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) { return window->isVisible(); });
 }
 
-// The loop ends when the worker wakes it, or when the application quits,
-// which ends every loop.
+// The loop ends when the call's thread asks it to, or when the application
+// quits, which ends every loop. The request is queued to the loop itself:
+// Qt drops it with the loop, should it come after the wait.
 bool QtWait::runUntilEnded()
 {
     const HeldInput held(guard());
     QEventLoop loop;
-    QObject::connect(&wakeNotifier_, &QSocketNotifier::activated, &loop, [&] {
-        if (worker().ended())
-            loop.quit();
-    });
-    loop.exec();
-    return worker().ended();
+    if (wakeWith([&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); }))
+        loop.exec();
+    wakeWith(nullptr);
+    return callEnded();
 }
 
 } // namespace trayvo

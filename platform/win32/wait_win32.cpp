@@ -1,36 +1,16 @@
 #include "platform/win32/wait_win32.h"
 
-#include "platform/win32/win32_handles.h"
-
 #include <windows.h>
 
 #include <optional>
-#include <stdexcept>
 
 namespace trayvo {
 
-// The worker's wake-up for the window's thread: an auto-reset event, waited
-// for together with the thread's messages.
-class EventWake final : public WakeSignal {
-public:
-    EventWake()
-        : event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
-    {
-        if (!event_)
-            throw std::runtime_error("CreateEvent failed");
-    }
-
-    HANDLE handle() const { return event_.get(); }
-    void raise() override { ::SetEvent(event_.get()); }
-
-private:
-    UniqueHandle event_;
-};
-
 namespace {
 
-// What wakes the wait: everything but the keyboard. Mouse input wakes it
-// for the title bar's sake; the rest of it stays queued.
+// What wakes the wait: everything but the keyboard, the call's end among the
+// posted messages. Mouse input wakes it for the title bar's sake; the rest
+// of it stays queued.
 constexpr DWORD wakeMask = QS_SENDMESSAGE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY | QS_MOUSE;
 
 // The quit message comes out of PeekMessage whatever its filters; its exit
@@ -99,19 +79,6 @@ BOOL CALLBACK stopAtVisible(HWND window, LPARAM found)
 
 } // namespace
 
-Win32Wait::Win32Wait(HandlerGuard& guard)
-    : Win32Wait(guard, std::make_shared<EventWake>())
-{
-}
-
-Win32Wait::Win32Wait(HandlerGuard& guard, const std::shared_ptr<EventWake>& wake)
-    : WindowWait(guard, wake)
-    , wake_(wake)
-{
-}
-
-Win32Wait::~Win32Wait() = default;
-
 bool Win32Wait::showsAWindow() const
 {
     bool found = false;
@@ -120,19 +87,19 @@ bool Win32Wait::showsAWindow() const
 }
 
 // The quit message, posted when the last window closed, ends the wait; it
-// goes back for the runtime's loop.
+// goes back for the runtime's loop. The call's thread wakes the loop with a
+// message of its own, which does nothing and is not input.
 bool Win32Wait::runUntilEnded()
 {
-    const HANDLE ended = wake_->handle();
-    for (;;) {
-        if (const std::optional<int> exitCode = dispatchAllButInput()) {
-            ::PostQuitMessage(*exitCode);
-            return false;
-        }
-        if (worker().ended())
-            return true;
-        ::MsgWaitForMultipleObjectsEx(1, &ended, INFINITE, wakeMask, 0);
-    }
+    const DWORD thread = ::GetCurrentThreadId();
+    wakeWith([thread] { ::PostThreadMessageW(thread, WM_NULL, 0, 0); });
+    std::optional<int> exitCode;
+    while (!(exitCode = dispatchAllButInput()) && !callEnded())
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, wakeMask, 0);
+    wakeWith(nullptr);
+    if (exitCode)
+        ::PostQuitMessage(*exitCode);
+    return callEnded();
 }
 
 } // namespace trayvo

@@ -34,11 +34,20 @@ public:
     // On the window's thread: runs its loop until the program ends, for
     // limit at most, after which it ends it; whether it ended by itself.
     virtual bool runUntilQuit(std::chrono::milliseconds limit) = 0;
+    // On the window's thread: how many of the program's windows are on
+    // screen.
+    virtual int windowsShown() const = 0;
+    // On the window's thread: how many moves of the pointer the main window
+    // has taken since learn().
+    virtual int pointerMovesTaken() const = 0;
 
     // From the desk's own thread.
     virtual void click(std::string_view control) = 0;
-    // The down-arrow key, to the control that has the focus.
-    virtual void pressDown() = 0;
+    enum class Key { Down, Escape };
+    // A key, to the window and control that have the focus.
+    virtual void press(Key key) = 0;
+    // Moves the pointer to and fro over the main window, times moves.
+    virtual void movePointer(int times) = 0;
     // Whether the window answers the window manager's "are you alive?"
     // within a second.
     virtual bool answersPing() = 0;

@@ -12,12 +12,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +81,16 @@ bool repaints(xcb_connection_t* connection, xcb_window_t window)
     return false;
 }
 
+// Counts the pointer's moves that reach a window.
+struct MoveCounter final : QObject {
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        taken += event->type() == QEvent::MouseMove ? 1 : 0;
+        return false;
+    }
+    int taken = 0;
+};
+
 class QtDesk final : public Desk {
 public:
     WindowRuntime& runtime() override { return runtime_; }
@@ -92,6 +104,7 @@ public:
         if (!QTest::qWaitForWindowActive(&widget))
             throw std::runtime_error("the window never became active");
         window_ = static_cast<xcb_window_t>(window.handle());
+        widget.windowHandle()->installEventFilter(&moves_);
         for (const QWidget* child : widget.findChildren<QWidget*>()) {
             const QPoint centre = child->mapToGlobal(child->rect().center());
             centres_[child->objectName().toStdString()] = centre;
@@ -134,7 +147,29 @@ public:
         runTool({"xdotool", "mousemove", "--sync", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
     }
 
-    void pressDown() override { runTool({"xdotool", "key", "Down"}); }
+    int windowsShown() const override
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return static_cast<int>(std::count_if(windows.begin(), windows.end(), [](const QWidget* window) {
+            return window->isVisible();
+        }));
+    }
+
+    int pointerMovesTaken() const override { return moves_.taken; }
+
+    void movePointer(int times) override
+    {
+        const QPoint at = centres_.at("Image1");
+        std::vector<std::string> argv{"xdotool"};
+        for (int i = 0; i < times; ++i) {
+            for (const std::string& word : {std::string("mousemove"), std::to_string(at.x() + i % 2 * 4),
+                                            std::to_string(at.y())})
+                argv.push_back(word);
+        }
+        runTool(std::move(argv));
+    }
+
+    void press(Key key) override { runTool({"xdotool", "key", key == Key::Down ? "Down" : "Escape"}); }
     bool answersPing() override { return windowManager_.ping(window_, 1s).has_value(); }
     bool repaints() override { return testing::repaints(windowManager_.connection(), window_); }
     void close() override { windowManager_.close(window_); }
@@ -142,6 +177,7 @@ public:
 private:
     QtWindowRuntime runtime_{appIdentity};
     QTimer sampler_;
+    MoveCounter moves_;
     WindowManagerConnection windowManager_;
     xcb_window_t window_ = 0;
     std::map<std::string, QPoint> centres_;

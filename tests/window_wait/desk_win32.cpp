@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 namespace trayvo::testing {
 namespace {
@@ -64,6 +65,23 @@ void CALLBACK endProgram(HWND, UINT, UINT_PTR, DWORD)
     ::PostQuitMessage(0);
 }
 
+BOOL CALLBACK countVisible(HWND window, LPARAM shown)
+{
+    if (::IsWindowVisible(window))
+        ++*reinterpret_cast<int*>(shown);
+    return TRUE;
+}
+
+// The pointer's moves the window's thread takes from its queue.
+int movesTaken = 0;
+
+LRESULT CALLBACK countMoves(int code, WPARAM removed, LPARAM message)
+{
+    if (code == HC_ACTION && removed == PM_REMOVE && reinterpret_cast<const MSG*>(message)->message == WM_MOUSEMOVE)
+        ++movesTaken;
+    return ::CallNextHookEx(nullptr, code, removed, message);
+}
+
 void CALLBACK sample(HWND, UINT, UINT_PTR, DWORD)
 {
     if (sampled)
@@ -105,6 +123,8 @@ public:
                 centres_[std::string(control.name)] = centre(box);
         }
         closeButton_ = findCloseButton();
+        movesTaken = 0;
+        moveHook_.reset(::SetWindowsHookExW(WH_GETMESSAGE, countMoves, nullptr, ::GetCurrentThreadId()));
     }
 
     void setTickInterval(Window&, int milliseconds) override
@@ -144,7 +164,29 @@ public:
 
     void click(std::string_view control) override { clickAt(centres_.at(std::string(control))); }
 
-    void pressDown() override { send({key(VK_DOWN, 0), key(VK_DOWN, KEYEVENTF_KEYUP)}); }
+    int windowsShown() const override
+    {
+        int shown = 0;
+        ::EnumThreadWindows(::GetCurrentThreadId(), countVisible, reinterpret_cast<LPARAM>(&shown));
+        return shown;
+    }
+
+    int pointerMovesTaken() const override { return movesTaken; }
+
+    void movePointer(int times) override
+    {
+        const POINT at = centres_.at("Image1");
+        for (int i = 0; i < times; ++i) {
+            send({mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, {at.x + i % 2 * 4, at.y})});
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    void press(Key pressed) override
+    {
+        const WORD virtualKey = pressed == Key::Down ? VK_DOWN : VK_ESCAPE;
+        send({key(virtualKey, 0), key(virtualKey, KEYEVENTF_KEYUP)});
+    }
 
     bool answersPing() override
     {
@@ -203,6 +245,8 @@ private:
     UINT_PTR timerId_ = 0;
     UINT_PTR sampler_ = 0;
     POINT closeButton_{};
+    std::unique_ptr<std::remove_pointer_t<HHOOK>, decltype(&::UnhookWindowsHookEx)> moveHook_{nullptr,
+                                                                                           &::UnhookWindowsHookEx};
     std::map<std::string, POINT> centres_;
 };
 

@@ -122,7 +122,7 @@ TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
     main.act([&] {
         if (!main.gate->waitReached())
             return;
-        main.desk->pressDown(); // the selector has the focus: E:
+        main.desk->press(testing::Desk::Key::Down); // the selector has the focus: E:
         std::this_thread::sleep_for(300ms);
         slowDown = true;
         testing::becomesTrue(slowedDown);
@@ -139,6 +139,74 @@ TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
     EXPECT_FALSE(selectionWhileHeld.empty());
     EXPECT_EQ(selectionWhileHeld, std::vector<int>(selectionWhileHeld.size(), 0));
     EXPECT_EQ(main.os->probed.back(), u"D:\\");
+}
+
+// About, open over the main window, is no handler at work: a key the user
+// presses in it while a tick's probe waits behind it is taken once the probe
+// is over, not once About has closed by some other way.
+TEST(AWaitingWindow, TakesAKeyPressedInAboutDuringAProbeOnceItIsOver)
+{
+    HeldBackDrives main(std::make_shared<Gate>());
+    std::atomic<bool> probesHeld{false};
+    std::atomic<int> windowsShown{1};
+    bool aboutStayedOpen = false;
+    main.os->duringProbe = [gate = main.gate, &probesHeld] {
+        if (probesHeld)
+            gate->pass();
+    };
+    // On the window's thread, inside About's loop and the wait as well.
+    main.desk->sampleEvery10ms([&] { windowsShown = main.desk->windowsShown(); });
+    main.desk->setTickInterval(main.form.window(), 50);
+    main.act([&] {
+        main.desk->click("Label7");
+        if (!testing::becomesTrue([&] { return windowsShown == 2; }))
+            return;
+        probesHeld = true;
+        if (!main.gate->waitReached())
+            return;
+        main.desk->press(testing::Desk::Key::Escape);
+        std::this_thread::sleep_for(300ms);
+        probesHeld = false;
+        main.gate->release();
+        aboutStayedOpen = !testing::becomesTrue([&] { return windowsShown == 1; });
+        // Closed now, so that the test ends either way.
+        if (aboutStayedOpen)
+            main.desk->press(testing::Desk::Key::Escape);
+    });
+
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done.load(); }, 3 * Gate::limit));
+    main.join();
+    EXPECT_EQ(main.gate->timesReached(), 1);
+    EXPECT_FALSE(aboutStayedOpen);
+}
+
+// The pointer's moves during a wait are out of date once it is over, and a
+// drive that hangs lets them come by the thousand: none is kept for later.
+TEST(AWaitingWindow, KeepsNoPointerMovesForAfterAWait)
+{
+    HeldBackDrives main(std::make_shared<Gate>());
+    main.os->duringProbe = [gate = main.gate] { gate->pass(); };
+    int movesBeforeRelease = -1;
+    std::atomic<bool> released{false};
+    main.desk->sampleEvery10ms([&] {
+        if (main.gate->timesReached() > 0 && !released)
+            movesBeforeRelease = main.desk->pointerMovesTaken();
+    });
+    main.desk->setTickInterval(main.form.window(), 20);
+    main.act([&] {
+        if (!main.gate->waitReached())
+            return;
+        main.desk->movePointer(300);
+        std::this_thread::sleep_for(300ms);
+        released = true;
+        main.gate->release();
+    });
+
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done.load(); }, Gate::limit));
+    main.desk->runUntil([] { return false; }, 300ms); // time for moves that must not come
+    main.join();
+    EXPECT_GE(movesBeforeRelease, 0);
+    EXPECT_LE(main.desk->pointerMovesTaken() - movesBeforeRelease, 1);
 }
 
 // At load the window is not on screen yet, and there is nothing to keep
