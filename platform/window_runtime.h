@@ -76,7 +76,6 @@ public:
     // false stops it; true after false starts a fresh interval; true while
     // running changes nothing.
     virtual void setEnabled(bool enabled) = 0;
-    virtual bool enabled() const = 0;
     // handler runs once per interval while enabled, inside the error guard.
     virtual void onTick(Handler handler) = 0;
 };

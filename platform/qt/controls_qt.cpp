@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 namespace trayvo {
 
 QString toQString(TextView text)
@@ -52,10 +54,20 @@ void FormWidget::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+// Qt gives a double-click as a click, then a press that is also a
+// double-click, and a release: that release is no second click.
+void ClickableLabel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QLabel::mouseDoubleClickEvent(event);
+    releaseEndsDoubleClick_ = event->button() == Qt::LeftButton;
+}
+
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked_)
+    if (event->button() != Qt::LeftButton || std::exchange(releaseEndsDoubleClick_, false))
+        return;
+    if (rect().contains(event->position().toPoint()) && clicked_)
         clicked_();
 }
 
@@ -178,11 +190,6 @@ void QtTimer::setEnabled(bool enabled)
         timer_->stop();
     else if (!timer_->isActive())
         timer_->start();
-}
-
-bool QtTimer::enabled() const
-{
-    return timer_->isActive();
 }
 
 void QtTimer::onTick(Handler handler)

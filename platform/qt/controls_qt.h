@@ -45,17 +45,20 @@ private:
     bool closesOnEscape_ = false;
 };
 
-// A label that reports a click: pressed and released inside it.
+// A label that reports a click: pressed and released inside it. A
+// double-click is one click, as on Windows.
 class ClickableLabel final : public QLabel {
 public:
     using QLabel::QLabel;
     void setClickHandler(Handler handler) { clicked_ = std::move(handler); }
 
 protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     Handler clicked_;
+    bool releaseEndsDoubleClick_ = false;
 };
 
 // A straight line between two points, drawn inside the widget's box.
@@ -121,7 +124,6 @@ class QtTimer final : public Timer {
 public:
     QtTimer(QTimer* timer, HandlerGuard& guard);
     void setEnabled(bool enabled) override;
-    bool enabled() const override;
     void onTick(Handler handler) override;
 
 private:

@@ -135,6 +135,9 @@ QTimer* QtWindow::makeTimer(const ControlLayout& control) const
     auto* timer = new QTimer(widget_.get());
     timer->setObjectName(toQString(control.name));
     timer->setInterval(control.intervalMs);
+    // A coarse timer may fall due up to 5 % early; a tick must not come
+    // before its whole interval has passed.
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 

@@ -74,7 +74,7 @@ public:
     Win32Timer(const Win32Timer&) = delete;
     Win32Timer& operator=(const Win32Timer&) = delete;
     void setEnabled(bool enabled) override;
-    bool enabled() const override { return running_; }
+    bool enabled() const { return running_; }
     void onTick(Handler handler) override { ticked_ = std::move(handler); }
 
     const Handler& tickHandler() const { return ticked_; }

@@ -47,7 +47,7 @@ struct FakeControl final : Label, DropDownList, PushButton, Timer {
             ++freshIntervals;
         on = value;
     }
-    bool enabled() const override { return on; }
+    bool enabled() const { return on; }
     void onClick(Handler handler) override { handler_ = std::move(handler); }
     void onTick(Handler handler) override { handler_ = std::move(handler); }
     // A click, or one interval of a timer passing: heard only while enabled.

@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <array>
+#include <cstddef>
+#include <system_error>
 #include <stdexcept>
 
 namespace trayvo {
@@ -112,11 +116,47 @@ TEST_F(QtAdapter, ClicksReachTheirHandlers)
     // Pressed on the label but let go elsewhere: the user changed their mind.
     QTest::mousePress(label, Qt::LeftButton);
     QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(label->width() + 5, label->height() / 2));
+    // A double-click is one click, as on Windows. The window system gives
+    // it as a click, then a press that is also a double-click, and a release.
+    QTest::mouseClick(label, Qt::LeftButton);
+    QTest::mouseDClick(label, Qt::LeftButton);
+    QTest::mouseRelease(label, Qt::LeftButton);
     window->pushButton("Button").setEnabled(false);
     QTest::mouseClick(child<QPushButton>(*window, "Button"), Qt::LeftButton);
 
     EXPECT_EQ(buttonClicks, 1);
-    EXPECT_EQ(labelClicks, 1);
+    EXPECT_EQ(labelClicks, 2);
+}
+
+// A coarse timer may fall due up to 5 % early: a tick would come sooner than
+// its interval after a tray action enabled the timer again.
+TEST_F(QtAdapter, TimersKeepTheirWholeInterval)
+{
+    const auto* ticker = dynamic_cast<QtWindow&>(*window).widget().findChild<QTimer*>(QStringLiteral("Ticker"));
+    ASSERT_NE(ticker, nullptr);
+    EXPECT_EQ(ticker->timerType(), Qt::PreciseTimer);
+}
+
+// Where no thread can be had for a blocking call (a process limit reached),
+// that call fails, and the next one, with threads to be had again, runs.
+TEST_F(QtAdapter, ABlockingCallThatGetsNoThreadFailsAlone)
+{
+    window->show();
+    pthread_attr_t defaults;
+    ASSERT_EQ(::pthread_getattr_default_np(&defaults), 0);
+    std::size_t stackSize = 0;
+    ::pthread_attr_getstacksize(&defaults, &stackSize);
+    // A stack larger than any address space: no thread starts.
+    ::pthread_attr_setstacksize(&defaults, std::size_t{1} << 50);
+    ASSERT_EQ(::pthread_setattr_default_np(&defaults), 0);
+    EXPECT_THROW(runtime.waitFor([] {}), std::system_error);
+    ::pthread_attr_setstacksize(&defaults, stackSize);
+    ::pthread_setattr_default_np(&defaults);
+    ::pthread_attr_destroy(&defaults);
+
+    bool ran = false;
+    EXPECT_NO_THROW(runtime.waitFor([&ran] { ran = true; }));
+    EXPECT_TRUE(ran);
 }
 
 // Reports that wait together are heard once, by every window that listens;
