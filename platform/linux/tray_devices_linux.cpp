@@ -2,13 +2,14 @@
 
 #include "platform/linux/drive_node_linux.h"
 #include "platform/linux/sysfs_linux.h"
+#include "platform/linux/unmount_linux.h"
 
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -83,13 +84,9 @@ bool LinuxTrayDevices::unmountFilesystems(const std::string& node)
     case UnmountOutcome::NoService:
         break;
     }
-    // No desktop service: unmount directly where permitted. A mount point
-    // that has become a symbolic link since the table was read is not
-    // followed to wherever it leads.
-    for (const std::string& point : mounts.unmountOrder)
-        if (::umount2(point.c_str(), UMOUNT_NOFOLLOW) != 0)
-            return false;
-    return true;
+    // No desktop service: unmount directly where permitted, each mount only
+    // through a path that still leads to it.
+    return std::ranges::all_of(mounts.unmountOrder, unmountAtItsPath);
 }
 
 std::optional<std::string> LinuxTrayDevices::discFolder(const std::string& node)
