@@ -184,6 +184,38 @@ def check_open_under_a_covered_parent(m):
     return f"qmp: {state}, no tray event; the disc still mounted at {points}, the stick kept; explore: {message!r}"
 
 
+def await_locked(m, drive):
+    deadline = time.monotonic() + MEDIA_CHANGE_LIMIT_MS / 1000
+    while not m.qmp.block(drive.qdev)["locked"]:
+        if time.monotonic() > deadline:
+            raise TestError(f"the drive never locked: {m.tray_state(drive.qdev)}")
+        time.sleep(0.1)
+
+
+def check_open_while_in_use_unseen(m):
+    """The disc mounted where the program cannot see it (another mount
+    namespace), or the drive held open by a reading program: the open button
+    leaves the drive locked and the tray shut, and says nothing."""
+    data = m.drives["cd-data"]
+    observed = []
+    for verb in ("mount-unseen", "hold-node"):
+        holder = m.guest.run(verb, data.node)
+        if holder.status != 0 or len(holder.lines) != 1:
+            raise TestError(f"{verb} {data.node}: {holder.text()}")
+        try:
+            await_locked(m, data)
+            answer, events, entry = m.door("open", data)
+            state = m.tray_state(data.qdev)
+        finally:
+            released = m.guest.run("release", holder.lines[0])
+        expect(released.status == 0, f"the holder of {data.node} did not end: {released.text()}")
+        expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
+        expect(entry["locked"] and not entry["tray_open"] and not events,
+               f"open with {verb}: QEMU has {state}, tray events {events}")
+        observed.append(f"{verb}: {state}, no tray event")
+    return "qmp: " + "; ".join(observed)
+
+
 def plug_back(m, drive):
     """Plugs a SCSI drive in again, without a disc, and learns its new node."""
     m.qmp.command("device_add", driver="scsi-cd", bus="vscsi.0", channel=0, lun=0, id=drive.qdev,
@@ -446,6 +478,7 @@ CHECKS = [
     ("open of a mounted disc", check_open_while_mounted),
     ("open of a disc under another filesystem", check_open_under_another_filesystem),
     ("open of a disc under a covered folder", check_open_under_a_covered_parent),
+    ("open of a disc in use where the program cannot see it", check_open_while_in_use_unseen),
     ("buttons of an unplugged drive", check_doors_of_unplugged_drive),
     ("disc folder opened", check_folder_opened),
     ("program window", check_program_window),
