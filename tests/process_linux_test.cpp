@@ -94,6 +94,29 @@ TEST_F(StubOpener, TheDiscsFolderCountsAsOpenedOnlyWhenTheOpenerSucceeds)
     EXPECT_TRUE(os.startProcess(u"explorer.exe /dev/sr0", ShowState::MinimizedActivated));
 }
 
+// Run as root through sudo or pkexec, the program starts the opener as the
+// user behind it, in that user's session: never root's file manager.
+TEST_F(StubOpener, AsRootOnAUsersBehalfTheOpenerRunsAsThatUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    fs::permissions(dir_, fs::perms::all);
+    writeStub("#!/bin/sh\nprintf '%s\\0' \"$(id -u)\" \"$(id -g)\" \"$HOME\" \"$USER\" > \"$0.args.tmp\"\n"
+              "mv \"$0.args.tmp\" \"$0.args\"\n");
+    fs::permissions(stub_, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    for (const char* variable : {"SUDO_UID", "PKEXEC_UID"}) {
+        ::unsetenv("SUDO_UID");
+        ::unsetenv("PKEXEC_UID");
+        ::setenv(variable, "65534", 1);
+        const bool started = startDetached({stub_.string()});
+        ::unsetenv(variable);
+        EXPECT_TRUE(started) << variable;
+        EXPECT_EQ(receivedArguments(), (std::vector<std::string>{"65534", "65534", "/nonexistent", "nobody"}))
+            << variable;
+        fs::remove(stub_.string() + ".args");
+    }
+}
+
 TEST_F(StubOpener, AProgramThatCannotStartIsReported)
 {
     EXPECT_FALSE(startDetached({(dir_ / "missing").string(), "a"}));

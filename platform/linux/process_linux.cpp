@@ -1,8 +1,10 @@
 #include "platform/linux/process_linux.h"
 
+#include "platform/linux/desktop_user_linux.h"
 #include "platform/linux/unique_fd_linux.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,9 +49,12 @@ std::optional<std::string> findExecutable(const std::string& name)
     return std::nullopt;
 }
 
+// What the started program runs as: ourselves, or a desktop user.
 struct Launch {
     const char* program = nullptr;
     char* const* argv = nullptr;
+    char* const* environment = nullptr;
+    const DesktopUser* user = nullptr;
 };
 
 void reportError(int reportFd)
@@ -62,11 +67,22 @@ void reportError(int reportFd)
 constexpr int watcherReportFd = 3;
 
 // Everything from here runs after fork: only async-signal-safe calls.
-// The program itself: should its exec fail it reports errno through
-// execReport, which the exec closes on success.
+// The program itself: it takes on the desktop user's identity, if any, then
+// execs; should either fail it reports errno through execReport, which the
+// exec closes on success.
 [[noreturn]] void becomeProgram(const Launch& launch, int execReport)
 {
-    ::execve(launch.program, launch.argv, environ);
+    if (launch.user) {
+        const DesktopUser& user = *launch.user;
+        if (::setgroups(user.groups.size(), user.groups.data()) != 0 || ::setgid(user.gid) != 0
+            || ::setuid(user.uid) != 0) {
+            reportError(execReport);
+            ::_exit(127);
+        }
+        if (::chdir(user.home.c_str()) != 0 && ::chdir("/") != 0)
+            ::_exit(127);
+    }
+    ::execve(launch.program, launch.argv, launch.environment);
     reportError(execReport);
     ::_exit(127);
 }
@@ -166,8 +182,13 @@ bool startDetached(const std::vector<std::string>& argv, std::chrono::millisecon
     if (!program)
         return false;
     // Made before fork: nothing after it may allocate.
+    const std::optional<DesktopUser> user = desktopUserBehindRoot();
     const std::vector<char*> args = pointersTo(argv);
-    const Launch launch{.program = program->c_str(), .argv = args.data()};
+    const std::vector<char*> environment = user ? pointersTo(user->environment) : std::vector<char*>{};
+    const Launch launch{.program = program->c_str(),
+                        .argv = args.data(),
+                        .environment = user ? environment.data() : environ,
+                        .user = user ? &*user : nullptr};
     auto execReport = makePipe();
     auto exitReport = makePipe();
     if (!execReport || !exitReport)
