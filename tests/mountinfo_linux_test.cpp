@@ -54,7 +54,9 @@ TEST(MountInfo, TheDiscsMountsByDeviceNumberAndWhatLiesOverThem)
          root + "61 22 11:0 / /media/user/数据\\040光盘 ro - iso9660 /dev/sr0 ro\n"
                 "62 22 11:0 /docs /srv/bound ro - iso9660 /dev/cdrom ro\n"
                 "63 22 11:0 / /mnt/second ro - iso9660 /dev/disk/by-label/X ro\n",
-         {{63, "/mnt/second"}, {62, "/srv/bound"}, {61, "/media/user/数据 光盘"}}, "/media/user/数据 光盘", false},
+         {{63, "/mnt/second"}, {62, "/srv/bound"}, {61, "/media/user/数据 光盘"}},
+         "/media/user/数据 光盘",
+         false},
         {"a tmpfs mounted over it", root + "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
                                            "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n",
          {{61, "/media/d"}}, std::nullopt, true},

@@ -137,20 +137,18 @@ bool execSucceeded(const UniqueFd& execReport)
 // False only when the program is seen to end in failure within the wait.
 bool notFailedWithin(const UniqueFd& exitReport, std::chrono::milliseconds wait)
 {
-    pollfd ready{.fd = exitReport.get(), .events = POLLIN, .revents = 0};
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int polled = ::poll(&ready, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
-        if (polled == 0)
-            return true;
-        if (polled > 0)
-            break;
-        if (errno != EINTR)
-            return true;
-    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + wait;
+    pollfd report{.fd = exitReport.get(), .events = POLLIN, .revents = 0};
+    int polled = 0;
+    do {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        polled = ::poll(&report, 1, static_cast<int>(std::max(left.count(), std::chrono::milliseconds::rep{0})));
+    } while (polled < 0 && errno == EINTR);
+    // Still running, or no report at all: it started, and that is all that
+    // is known.
     int status = 0;
-    if (::read(exitReport.get(), &status, sizeof status) != static_cast<ssize_t>(sizeof status))
+    if (polled <= 0 || ::read(exitReport.get(), &status, sizeof status) != static_cast<ssize_t>(sizeof status))
         return true;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
