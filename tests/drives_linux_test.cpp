@@ -178,13 +178,19 @@ TEST_F(LinuxDrives, UnmountsThroughTheServiceWhereItRunsElseDirectly)
     std::ofstream(root / "mountinfo") << "";
     EXPECT_TRUE(devices().unmountFilesystems(node("sr0")));
 
-    // Another filesystem over the disc's mount: neither the service nor the
-    // kernel is asked, and the tray stays shut.
-    std::ofstream(root / "mountinfo") << "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
-                                         "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n";
-    for (const bool runs : {true, false}) {
-        service.runs = runs;
-        EXPECT_FALSE(devices().unmountFilesystems(node("sr0"))) << "service runs: " << runs;
+    // Another filesystem over the disc's mount, or over a directory on the
+    // way to it with another at the disc's path inside: neither the service
+    // nor the kernel is asked, and the tray stays shut.
+    for (const char* covered : {"61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
+                                "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n",
+                                "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
+                                "70 22 0:50 / /media rw - tmpfs tmpfs rw\n"
+                                "71 70 0:51 / /media/d rw - tmpfs stick rw\n"}) {
+        std::ofstream(root / "mountinfo") << covered;
+        for (const bool runs : {true, false}) {
+            service.runs = runs;
+            EXPECT_FALSE(devices().unmountFilesystems(node("sr0"))) << "service runs: " << runs << "\n" << covered;
+        }
     }
     EXPECT_EQ(service.calls.size(), 2u);
 }

@@ -44,7 +44,7 @@ TEST(MountInfo, TheDiscsMountsByDeviceNumberAndWhatLiesOverThem)
     struct Row {
         const char* what;
         std::string table;
-        std::vector<std::string> unmountOrder;
+        std::vector<DiscMount> unmountOrder;
         std::optional<std::string> folder;
         bool covered;
     };
@@ -54,30 +54,42 @@ TEST(MountInfo, TheDiscsMountsByDeviceNumberAndWhatLiesOverThem)
          root + "61 22 11:0 / /media/user/数据\\040光盘 ro - iso9660 /dev/sr0 ro\n"
                 "62 22 11:0 /docs /srv/bound ro - iso9660 /dev/cdrom ro\n"
                 "63 22 11:0 / /mnt/second ro - iso9660 /dev/disk/by-label/X ro\n",
-         {"/mnt/second", "/srv/bound", "/media/user/数据 光盘"}, "/media/user/数据 光盘", false},
+         {{63, "/mnt/second"}, {62, "/srv/bound"}, {61, "/media/user/数据 光盘"}},
+         "/media/user/数据 光盘",
+         false},
         {"a tmpfs mounted over it", root + "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
                                            "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n",
-         {"/media/d"}, std::nullopt, true},
+         {{61, "/media/d"}}, std::nullopt, true},
         {"covered in one place, free in another", root + "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
                                                          "62 22 11:0 / /mnt/free ro - iso9660 /dev/sr0 ro\n"
                                                          "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n",
-         {"/mnt/free", "/media/d"}, "/mnt/free", true},
+         {{62, "/mnt/free"}, {61, "/media/d"}}, "/mnt/free", true},
         {"mounted twice at one place", root + "61 22 11:0 / /m ro - iso9660 /dev/sr0 ro\n"
                                               "62 61 11:0 / /m ro - iso9660 /dev/sr0 ro\n",
-         {"/m", "/m"}, "/m", false},
+         {{62, "/m"}, {61, "/m"}}, "/m", false},
         {"mounted twice at one place, a tmpfs over both", root + "61 22 11:0 / /m ro - iso9660 /dev/sr0 ro\n"
                                                                  "62 61 11:0 / /m ro - iso9660 /dev/sr0 ro\n"
                                                                  "70 62 0:50 / /m rw - tmpfs tmpfs rw\n",
-         {"/m", "/m"}, std::nullopt, true},
+         {{62, "/m"}, {61, "/m"}}, std::nullopt, true},
         {"a tmpfs inside it, not over it", root + "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
                                                   "70 61 0:50 / /media/d/sub rw - tmpfs tmpfs rw\n",
-         {"/media/d"}, "/media/d", false},
+         {{61, "/media/d"}}, "/media/d", false},
         {"itself over a tmpfs", root + "50 22 0:50 / /m rw - tmpfs tmpfs rw\n"
                                        "61 50 11:0 / /m ro - iso9660 /dev/sr0 ro\n",
-         {"/m"}, "/m", false},
+         {{61, "/m"}}, "/m", false},
+        {"a filesystem over a directory on the way to it, another at its path inside that",
+         root + "61 22 11:0 / /mnt/cd ro - iso9660 /dev/sr0 ro\n"
+                "70 22 0:50 / /mnt rw - tmpfs tmpfs rw\n"
+                "71 70 0:51 / /mnt/cd rw - tmpfs stick rw\n",
+         {{61, "/mnt/cd"}}, std::nullopt, true},
+        {"mounted again inside a filesystem over a directory on the way to it",
+         root + "61 22 11:0 / /mnt/cd ro - iso9660 /dev/sr0 ro\n"
+                "70 22 0:50 / /mnt rw - tmpfs tmpfs rw\n"
+                "72 70 11:0 / /mnt/cd ro - iso9660 /dev/sr0 ro\n",
+         {{72, "/mnt/cd"}, {61, "/mnt/cd"}}, "/mnt/cd", true},
         {"a damaged table whose stack is a loop", "61 62 11:0 / /m ro - iso9660 /dev/sr0 ro\n"
                                                   "62 61 11:0 / /m ro - iso9660 /dev/sr0 ro\n",
-         {"/m", "/m"}, std::nullopt, false},
+         {{62, "/m"}, {61, "/m"}}, std::nullopt, true},
     };
     for (const Row& row : rows) {
         const DiscMounts disc = discMountsOf(parseMountInfo(row.table), 11, 0);

@@ -82,6 +82,41 @@ TEST_F(StubOpener, TheSiteAndTheDiscsFolderOpenThroughTheOpener)
     EXPECT_FALSE(os.startProcess(u"notepad.exe /dev/sr0", ShowState::MinimizedActivated));
 }
 
+// The opener reports through its exit status whether the folder opened.
+TEST_F(StubOpener, TheDiscsFolderCountsAsOpenedOnlyWhenTheOpenerSucceeds)
+{
+    LinuxOsOperations os({.mountInfo = dir_ / "no-mounts", .opener = stub_.string()},
+                         std::make_unique<MountingService>());
+    writeStub("#!/bin/sh\nexit 4\n");
+    EXPECT_FALSE(os.startProcess(u"explorer.exe /dev/sr0", ShowState::MinimizedActivated))
+        << "a failing opener passed for an opened folder";
+    writeStub("#!/bin/sh\nexit 0\n");
+    EXPECT_TRUE(os.startProcess(u"explorer.exe /dev/sr0", ShowState::MinimizedActivated));
+}
+
+// Run as root through sudo or pkexec, the program starts the opener as the
+// user behind it, in that user's session: never root's file manager.
+TEST_F(StubOpener, AsRootOnAUsersBehalfTheOpenerRunsAsThatUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    fs::permissions(dir_, fs::perms::all);
+    writeStub("#!/bin/sh\nprintf '%s\\0' \"$(id -u)\" \"$(id -g)\" \"$HOME\" \"$USER\" > \"$0.args.tmp\"\n"
+              "mv \"$0.args.tmp\" \"$0.args\"\n");
+    fs::permissions(stub_, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    for (const char* variable : {"SUDO_UID", "PKEXEC_UID"}) {
+        ::unsetenv("SUDO_UID");
+        ::unsetenv("PKEXEC_UID");
+        ::setenv(variable, "65534", 1);
+        const bool started = startDetached({stub_.string()});
+        ::unsetenv(variable);
+        EXPECT_TRUE(started) << variable;
+        EXPECT_EQ(receivedArguments(), (std::vector<std::string>{"65534", "65534", "/nonexistent", "nobody"}))
+            << variable;
+        fs::remove(stub_.string() + ".args");
+    }
+}
+
 TEST_F(StubOpener, AProgramThatCannotStartIsReported)
 {
     EXPECT_FALSE(startDetached({(dir_ / "missing").string(), "a"}));
@@ -114,15 +149,19 @@ TEST_F(StubOpener, ThePathSearchPassesOverWhatCannotBeRun)
 }
 
 // An opener commonly hands the folder to a file manager it leaves running;
-// whatever it leaves behind must not hold up the window.
-TEST_F(StubOpener, AProgramLeftRunningByTheOpenerDoesNotHoldTheStart)
+// some run it themselves until it is closed. Neither must hold up the
+// window longer than the wait for a failure.
+TEST_F(StubOpener, AProgramLeftRunningDoesNotHoldTheStart)
 {
-    writeStub("#!/bin/sh\n(while [ -e \"$0\" ]; do sleep 0.05; done) &\n");
-    auto started = std::async(std::launch::async, [this] { return startDetached({stub_.string()}); });
-    const bool returned = started.wait_for(10s) == std::future_status::ready;
-    fs::remove(stub_); // ends the program left running
-    EXPECT_TRUE(returned) << "the start waited for a program the opener left running";
-    EXPECT_TRUE(started.get());
+    for (const char* script : {"#!/bin/sh\n(while [ -e \"$0\" ]; do sleep 0.05; done) &\n",
+                               "#!/bin/sh\nwhile [ -e \"$0\" ]; do sleep 0.05; done\n"}) {
+        writeStub(script);
+        auto started = std::async(std::launch::async, [this] { return startDetached({stub_.string()}, 500ms); });
+        const bool returned = started.wait_for(10s) == std::future_status::ready;
+        fs::remove(stub_); // ends the program left running
+        EXPECT_TRUE(returned) << "the start waited for a program left running\n" << script;
+        EXPECT_TRUE(started.get()) << script;
+    }
 }
 
 } // namespace

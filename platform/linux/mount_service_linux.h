@@ -10,6 +10,9 @@ enum class UnmountOutcome {
     Unmounted,    // nothing of it is mounted any more, also when nothing was
     NotUnmounted, // refused, busy, or no definite answer in time
     NoService,    // no system bus, or nobody runs the service on it
+    NotKnown,     // the service answered with an error where it was asked what
+                  // is mounted (it knows no filesystem there: an audio CD, a
+                  // device it does not list); only the kernel can tell
 };
 
 // A desktop's service that mounts and unmounts removable media (UDisks2) on

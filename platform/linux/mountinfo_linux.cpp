@@ -95,29 +95,84 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
     return mounts;
 }
 
+namespace {
+
+// Whether a lookup of path passes through dir: dir is path or one of the
+// folders above it. Mount points in the table are absolute and normalised.
+bool isOnTheWayTo(std::string_view dir, std::string_view path)
+{
+    if (dir == "/")
+        return true;
+    return path.starts_with(dir) && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+class MountTree {
+public:
+    explicit MountTree(const std::vector<MountEntry>& mounts) : mounts_(mounts) {}
+
+    // The mount stacked right over another at its mount point is its child
+    // there; the root of the tree is its own parent.
+    const MountEntry* coverOf(const MountEntry& mount) const
+    {
+        const auto cover = std::ranges::find_if(mounts_, [&](const MountEntry& other) {
+            return other.parentId == mount.id && other.id != mount.id && other.mountPoint == mount.mountPoint;
+        });
+        return cover == mounts_.end() ? nullptr : &*cover;
+    }
+
+    // Whether a lookup of mount's path gets as far as mount, before anything
+    // stacked over it: every mount on the way is reached in turn, and none of
+    // its other children sits on a folder the path passes through. A chain of
+    // parents longer than the table is a damaged table's loop: not reached.
+    bool pathReaches(const MountEntry& mount) const
+    {
+        const MountEntry* child = &mount;
+        for (std::size_t step = 0; step <= mounts_.size(); ++step) {
+            if (child->parentId == child->id)
+                return true;
+            const bool hidden = std::ranges::any_of(mounts_, [&](const MountEntry& sibling) {
+                return sibling.parentId == child->parentId && &sibling != child
+                       && isOnTheWayTo(sibling.mountPoint, child->mountPoint);
+            });
+            if (hidden)
+                return false;
+            child = byId(child->parentId);
+            if (!child)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    const MountEntry* byId(unsigned id) const
+    {
+        const auto found = std::ranges::find(mounts_, id, &MountEntry::id);
+        return found == mounts_.end() ? nullptr : &*found;
+    }
+
+    const std::vector<MountEntry>& mounts_;
+};
+
+} // namespace
+
 DiscMounts discMountsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor)
 {
     const auto isDisc = [&](const MountEntry& mount) { return mount.major == major && mount.minor == minor; };
-    // The mount stacked right over another at its mount point is its child
-    // there; the root of the tree is its own parent.
-    const auto coverOf = [&](const MountEntry& mount) -> const MountEntry* {
-        const auto cover = std::ranges::find_if(mounts, [&](const MountEntry& other) {
-            return other.parentId == mount.id && other.id != mount.id && other.mountPoint == mount.mountPoint;
-        });
-        return cover == mounts.end() ? nullptr : &*cover;
-    };
+    const MountTree tree(mounts);
     DiscMounts disc;
     for (const MountEntry& mount : mounts) {
         if (!isDisc(mount))
             continue;
-        disc.unmountOrder.push_back(mount.mountPoint);
-        if (!disc.folder && mount.root == "/" && !coverOf(mount))
+        disc.unmountOrder.push_back({mount.id, mount.mountPoint});
+        const bool reached = tree.pathReaches(mount);
+        if (!disc.folder && reached && mount.root == "/" && !tree.coverOf(mount))
             disc.folder = mount.mountPoint;
         // The disc mounted again over itself comes off first; anything else
         // in the stack holds the disc where it is. The steps are bounded,
         // should a damaged table make the stack a loop.
-        const MountEntry* cover = coverOf(mount);
-        for (std::size_t step = 0; cover && step < mounts.size(); ++step, cover = coverOf(*cover))
+        disc.covered = disc.covered || !reached;
+        const MountEntry* cover = tree.coverOf(mount);
+        for (std::size_t step = 0; cover && step < mounts.size(); ++step, cover = tree.coverOf(*cover))
             disc.covered = disc.covered || !isDisc(*cover);
     }
     // The kernel lists mounts in the order they were made, so a mount over

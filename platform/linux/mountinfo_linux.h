@@ -25,16 +25,24 @@ std::string decodeMountInfoField(std::string_view field);
 // Every well-formed line of a mountinfo text; malformed lines are skipped.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
+// One mount of a disc: the kernel's id for it, and where it is.
+struct DiscMount {
+    unsigned id = 0;
+    std::string mountPoint;
+    bool operator==(const DiscMount&) const = default;
+};
+
 // The mounts of one disc, as the tray and folder commands may use them. A
-// path reaches only the topmost mount at it, so a mount with another
-// filesystem stacked over it cannot be unmounted, nor its folder opened,
-// through its path.
+// path reaches only the topmost mount at it, and only when no other
+// filesystem lies over a folder on the way to it; a mount that its path does
+// not reach cannot be unmounted, nor its folder opened, through that path.
 struct DiscMounts {
     // Every mount of the disc, the topmost first: the order they come off in.
-    std::vector<std::string> unmountOrder;
+    std::vector<DiscMount> unmountOrder;
     // A mount point that shows the disc's whole filesystem, nothing over it.
     std::optional<std::string> folder;
-    // Some mount of the disc lies under another filesystem.
+    // Some mount of the disc lies under another filesystem, at its own mount
+    // point or at a folder on the way there.
     bool covered = false;
 };
 

@@ -10,6 +10,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
+#include <chrono>
 #include <climits> // CDSL_CURRENT is INT_MAX, and linux/cdrom.h leaves the include to us
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,12 @@ std::optional<std::uint64_t> capacityBytes(const UniqueFd& fd)
         return std::nullopt;
     return bytes;
 }
+
+// How long the opener is given to say that the folder cannot be opened (its
+// exit status). Openers hand the folder to the file manager and end within a
+// second; one that runs the file manager itself until it is closed has
+// opened the folder when it is still running after this.
+constexpr std::chrono::seconds openerFailureWait{5};
 
 } // namespace
 
@@ -82,14 +89,16 @@ std::uint32_t LinuxOsOperations::sendMciString(const std::u16string& command)
 // the desktop's file manager: the folder is found (or mounted) first and
 // handed to the opener as one argument, since a disc's label, chosen by
 // whoever burned it, is part of the path. A desktop's opener cannot ask for a
-// minimized window, so showState goes unused.
+// minimized window, so showState goes unused. The opener's exit status says
+// whether the folder opened; this runs off the window's thread, so waiting
+// for it holds up nothing but the hourglass.
 bool LinuxOsOperations::startProcess(const std::u16string& commandLine, ShowState)
 {
     constexpr std::u16string_view explorer = u"explorer.exe ";
     if (!commandLine.starts_with(explorer))
         return false;
     const std::optional<std::string> folder = trayDevices_.discFolder(toUtf8(commandLine.substr(explorer.size())));
-    return folder && startDetached({locations_.opener, *folder});
+    return folder && startDetached({locations_.opener, *folder}, openerFailureWait);
 }
 
 // A desktop's opener has no way to ask for a maximized window; the browser

@@ -2,38 +2,69 @@
 
 #include "platform/linux/drive_node_linux.h"
 #include "platform/linux/sysfs_linux.h"
+#include "platform/linux/unmount_linux.h"
+#include "platform/linux/without_admin_linux.h"
 
+#include <fcntl.h>
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 namespace trayvo {
 namespace {
 
+bool isSameDevice(const UniqueFd& one, const UniqueFd& other)
+{
+    struct stat oneInfo {};
+    struct stat otherInfo {};
+    return ::fstat(one.get(), &oneInfo) == 0 && ::fstat(other.get(), &otherInfo) == 0
+           && S_ISBLK(oneInfo.st_mode) && oneInfo.st_rdev == otherInfo.st_rdev;
+}
+
 class LinuxTrayDrive final : public mci::TrayDrive {
 public:
-    explicit LinuxTrayDrive(UniqueFd fd) : fd_(std::move(fd)) {}
+    LinuxTrayDrive(UniqueFd fd, std::string node) : fd_(std::move(fd)), node_(std::move(node)) {}
 
-    // Mounting locked the door, and the kernel unlocks it only when its last
-    // user closes the drive: with our own descriptor open, it stays locked
-    // after the unmount. As the drive's one user we may unlock it ourselves.
-    // The kernel answers a failed eject with a nonzero result that is not
-    // always -1, so anything but 0 is a failure.
     bool eject() override
     {
-        ::ioctl(fd_.get(), CDROM_LOCKDOOR, 0);
+        // The drive opens exclusively only once nothing has the disc mounted,
+        // also where we cannot see it (another mount namespace), and no
+        // program holds the drive exclusively (a burner). Until then the
+        // door stays as it is.
+        UniqueFd sole(::open(node_.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC));
+        if (!sole || !isSameDevice(sole, fd_))
+            return false;
+        // The kernel ejects only for the drive's one user: this descriptor
+        // takes the place of the one the alias opened.
+        fd_ = std::move(sole);
+        unlockAsOnlyUser();
+        // The kernel answers a failed eject with a nonzero result that is not
+        // always -1, so anything but 0 is a failure.
         return ::ioctl(fd_.get(), CDROMEJECT, 0) == 0;
     }
     // Slot-loading, many laptop and USB drives cannot pull a tray in.
     bool closeTray() override { return ::ioctl(fd_.get(), CDROMCLOSETRAY, 0) == 0; }
 
 private:
+    // A door that someone asked to keep locked stays locked through the
+    // kernel's own eject, so it is unlocked first, but only as the drive's
+    // one user: root may unlock a drive that others still read from (a
+    // ripper holding it open without excluding anyone), so the unlock is
+    // asked without root's privilege, and the kernel refuses it then.
+    void unlockAsOnlyUser() const
+    {
+        const WithoutAdminPrivilege unprivileged;
+        if (unprivileged.lacksIt())
+            ::ioctl(fd_.get(), CDROM_LOCKDOOR, 0);
+    }
+
     UniqueFd fd_;
+    std::string node_;
 };
 
 std::string blockName(const std::string& node)
@@ -65,7 +96,7 @@ std::unique_ptr<mci::TrayDrive> LinuxTrayDevices::open(const std::string& node)
     UniqueFd fd = openDriveNode(node);
     if (!fd)
         return nullptr;
-    return std::make_unique<LinuxTrayDrive>(std::move(fd));
+    return std::make_unique<LinuxTrayDrive>(std::move(fd), node);
 }
 
 bool LinuxTrayDevices::unmountFilesystems(const std::string& node)
@@ -81,15 +112,12 @@ bool LinuxTrayDevices::unmountFilesystems(const std::string& node)
     case UnmountOutcome::NotUnmounted:
         return false;
     case UnmountOutcome::NoService:
+    case UnmountOutcome::NotKnown:
         break;
     }
-    // No desktop service: unmount directly where permitted. A mount point
-    // that has become a symbolic link since the table was read is not
-    // followed to wherever it leads.
-    for (const std::string& point : mounts.unmountOrder)
-        if (::umount2(point.c_str(), UMOUNT_NOFOLLOW) != 0)
-            return false;
-    return true;
+    // No desktop service, or one that cannot tell: unmount directly where
+    // permitted, each mount only through a path that still leads to it.
+    return std::ranges::all_of(mounts.unmountOrder, unmountAtItsPath);
 }
 
 std::optional<std::string> LinuxTrayDevices::discFolder(const std::string& node)

@@ -15,7 +15,8 @@ namespace trayvo {
 // node opened without waiting for a disc, its filesystems unmounted through
 // the desktop's mount service where one runs and directly otherwise, and the
 // cdrom ioctls to move the tray. A disc with another filesystem mounted over
-// one of its mounts is left alone: the tray stays shut, as for a busy disc.
+// one of its mounts, or over a folder on the way to one, is left alone: the
+// tray stays shut, as for a busy disc.
 class LinuxTrayDevices final : public mci::TrayDevices {
 public:
     LinuxTrayDevices(LinuxLocations locations, std::unique_ptr<MountService> mountService);

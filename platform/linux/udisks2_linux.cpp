@@ -173,31 +173,37 @@ MessagePtr filesystemCall(Conversation& udisks, const std::string& path, const c
     return reply;
 }
 
+// How UDisks2 took a question.
+enum class Asked {
+    Answered,
+    Refused, // an error of its own: it knows no filesystem there (an audio
+             // CD, a device it does not list), or failed to look
+    NoAnswer,
+};
+
 // Where UDisks2 says the filesystem is mounted, each mount point as bytes
-// with a terminating NUL. UDisks2 refusing the question means it knows no
-// filesystem there (an audio CD, a device it does not know), and so nothing
-// mounted; no answer at all means nothing is known.
-std::optional<std::vector<std::string>> mountPoints(Conversation& udisks, const std::string& path)
+// with a terminating NUL, into points.
+Asked mountPoints(Conversation& udisks, const std::string& path, std::vector<std::string>& points)
 {
+    points.clear();
     MessagePtr request = udisks.newUdisksCall(path, "org.freedesktop.DBus.Properties", "Get");
     if (!request || sd_bus_message_append(request.get(), "ss", filesystemInterface, "MountPoints") < 0)
-        return std::nullopt;
+        return Asked::NoAnswer;
     const MessagePtr reply = udisks.answer(request);
     if (!reply)
-        return std::nullopt;
-    std::vector<std::string> points;
+        return Asked::NoAnswer;
     if (sd_bus_message_is_method_error(reply.get(), nullptr) > 0)
-        return points;
+        return Asked::Refused;
     if (sd_bus_message_enter_container(reply.get(), 'v', "aay") <= 0
         || sd_bus_message_enter_container(reply.get(), 'a', "ay") <= 0)
-        return std::nullopt;
+        return Asked::NoAnswer;
     const void* bytes = nullptr;
     std::size_t size = 0;
     while (sd_bus_message_read_array(reply.get(), 'y', &bytes, &size) > 0) {
         const std::string_view point(static_cast<const char*>(bytes), size);
         points.emplace_back(point.substr(0, point.find('\0')));
     }
-    return points;
+    return Asked::Answered;
 }
 
 } // namespace
@@ -241,13 +247,21 @@ UnmountOutcome Udisks2::unmountFilesystems(const std::string& blockName)
         break;
     }
     const std::string path = blockPath(blockName);
-    std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
-    for (std::size_t callsLeft = points ? points->size() : 0; points && !points->empty(); --callsLeft) {
-        if (callsLeft == 0 || !filesystemCall(udisks, path, "Unmount"))
-            return UnmountOutcome::NotUnmounted;
-        points = mountPoints(udisks, path);
+    std::vector<std::string> points;
+    switch (mountPoints(udisks, path, points)) {
+    case Asked::Answered:
+        break;
+    case Asked::Refused:
+        return UnmountOutcome::NotKnown;
+    case Asked::NoAnswer:
+        return UnmountOutcome::NotUnmounted;
     }
-    return points ? UnmountOutcome::Unmounted : UnmountOutcome::NotUnmounted;
+    for (std::size_t callsLeft = points.size(); !points.empty(); --callsLeft) {
+        if (callsLeft == 0 || !filesystemCall(udisks, path, "Unmount")
+            || mountPoints(udisks, path, points) != Asked::Answered)
+            return UnmountOutcome::NotUnmounted;
+    }
+    return UnmountOutcome::Unmounted;
 }
 
 std::optional<std::string> Udisks2::mount(const std::string& blockName)
@@ -258,11 +272,12 @@ std::optional<std::string> Udisks2::mount(const std::string& blockName)
     const std::string path = blockPath(blockName);
     // The desktop may well have mounted it since the caller looked, and
     // UDisks2 refuses to mount a filesystem twice.
-    const std::optional<std::vector<std::string>> points = mountPoints(udisks, path);
-    if (!points)
+    std::vector<std::string> points;
+    const Asked asked = mountPoints(udisks, path, points);
+    if (asked == Asked::NoAnswer)
         return std::nullopt;
-    if (!points->empty())
-        return points->front();
+    if (!points.empty())
+        return points.front();
     const MessagePtr reply = filesystemCall(udisks, path, "Mount");
     const char* mountPath = nullptr;
     if (!reply || sd_bus_message_read(reply.get(), "s", &mountPath) <= 0)

@@ -2,6 +2,7 @@
 
 #include "drives/ctlCdrom.h"
 #include "platform/off_thread_os_operations.h"
+#include "platform/win32/dll_search_win32.h"
 #include "platform/win32/error_mode_win32.h"
 #include "platform/win32/os_operations_win32.h"
 #include "platform/win32/runtime_win32.h"
@@ -15,6 +16,7 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    trayvo::loadDllsFromSystemFolderOnly();
     trayvo::failCriticalErrorsQuietly();
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);

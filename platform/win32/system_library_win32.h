@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/win32/dll_search_win32.h"
 #include "platform/win32/win32_handles.h"
 
 #include <windows.h>
@@ -14,7 +15,13 @@ namespace trayvo {
 // anyone able to leave a file could have put a DLL of the same name.
 class SystemLibrary {
 public:
-    explicit SystemLibrary(const wchar_t* name) : name_(name) {}
+    // Where LoadLibraryExW cannot be told to search the system folder alone
+    // (searchFlagsWork false), the DLL is loaded by its full path there.
+    explicit SystemLibrary(const wchar_t* name, bool searchFlagsWork = systemFolderSearchAvailable())
+        : name_(name)
+        , searchFlagsWork_(searchFlagsWork)
+    {
+    }
     SystemLibrary(const SystemLibrary&) = delete;
     SystemLibrary& operator=(const SystemLibrary&) = delete;
 
@@ -29,7 +36,10 @@ public:
 private:
     FARPROC find(const char* name);
 
+    HMODULE load() const;
+
     const wchar_t* name_;
+    bool searchFlagsWork_;
     UniqueModule module_;
 };
 

@@ -28,6 +28,9 @@ WINDOW_LIMIT_S = 45
 MEDIA_DIR = f"/run/media/user/{DATA_LABEL}"
 HELD_DIR = "/tmp/trayvo-disc"
 OPENER = "/tmp/trayvo-opener"
+# The disc's mount point, in a folder that gets a filesystem of its own over it.
+COVERED_PARENT = "/tmp/trayvo-parent"
+COVERED_DISC_DIR = f"{COVERED_PARENT}/cd"
 OPENED_DIR = "/tmp/trayvo-opened"
 SCREENSHOT = "/tmp/trayvo2010-window.png"
 
@@ -145,6 +148,72 @@ def check_open_under_another_filesystem(m):
     expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
     return (f"qmp: {state}, no tray event; the disc still mounted at {points}, the tmpfs's file kept; "
             f"explore: {message!r}")
+
+
+def check_open_under_a_covered_parent(m):
+    """A tmpfs over the folder that holds the disc's mount point, and another
+    (a stick, say) at the disc's path inside it: the open button takes off
+    neither, leaves the disc mounted and the tray shut and locked; the folder
+    button does not hand the stick over as the disc's folder."""
+    data = m.drives["cd-data"]
+    m.mount_at(data, COVERED_DISC_DIR)
+    made = []
+    try:
+        for step in (("tmpfs-over", hexpath(COVERED_PARENT)), ("run", "mkdir", COVERED_DISC_DIR),
+                     ("tmpfs-over", hexpath(COVERED_DISC_DIR))):
+            answer = m.guest.run(*step)
+            if answer.status != 0:
+                raise TestError(f"{' '.join(map(str, step))}: {answer.text()}")
+            if step[0] == "tmpfs-over":
+                made.insert(0, step[1])
+        answer, events, entry = m.door("open", data)
+        state, points = m.tray_state(data.qdev), m.mount_points(data)
+        kept = m.guest.run("run", "cat", f"{COVERED_DISC_DIR}/kept.txt")
+        explored = m.drivecheck_run("explore", data.index, OPENER)
+    finally:
+        for hex_dir in made + [hexpath(COVERED_DISC_DIR)]:
+            m.guest.run("umount-at", hex_dir)
+    expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
+    expect(kept.status == 0 and kept.lines == ["kept"], f"the stick was taken off: {kept.text()}")
+    expect(not entry["tray_open"] and entry["locked"] and not events and points == [COVERED_DISC_DIR],
+           f"open of a disc under a covered folder: QEMU has {state}, tray events {events}; mounted at {points}")
+    message = f"无法打开光驱设备 {data.node} 的目录。"
+    expect(explored.status == 1 and explored.lines == [message],
+           f"explore of a disc under a covered folder answered {explored.status}: {explored.text()}")
+    expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
+    return f"qmp: {state}, no tray event; the disc still mounted at {points}, the stick kept; explore: {message!r}"
+
+
+def await_locked(m, drive):
+    deadline = time.monotonic() + MEDIA_CHANGE_LIMIT_MS / 1000
+    while not m.qmp.block(drive.qdev)["locked"]:
+        if time.monotonic() > deadline:
+            raise TestError(f"the drive never locked: {m.tray_state(drive.qdev)}")
+        time.sleep(0.1)
+
+
+def check_open_while_in_use_unseen(m):
+    """The disc mounted where the program cannot see it (another mount
+    namespace), or the drive held open by a reading program: the open button
+    leaves the drive locked and the tray shut, and says nothing."""
+    data = m.drives["cd-data"]
+    observed = []
+    for verb in ("mount-unseen", "hold-node"):
+        holder = m.guest.run(verb, data.node)
+        if holder.status != 0 or len(holder.lines) != 1:
+            raise TestError(f"{verb} {data.node}: {holder.text()}")
+        try:
+            await_locked(m, data)
+            answer, events, entry = m.door("open", data)
+            state = m.tray_state(data.qdev)
+        finally:
+            released = m.guest.run("release", holder.lines[0])
+        expect(released.status == 0, f"the holder of {data.node} did not end: {released.text()}")
+        expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
+        expect(entry["locked"] and not entry["tray_open"] and not events,
+               f"open with {verb}: QEMU has {state}, tray events {events}")
+        observed.append(f"{verb}: {state}, no tray event")
+    return "qmp: " + "; ".join(observed)
 
 
 def plug_back(m, drive):
@@ -408,6 +477,8 @@ CHECKS = [
     ("trays moved by the buttons", check_doors_moved),
     ("open of a mounted disc", check_open_while_mounted),
     ("open of a disc under another filesystem", check_open_under_another_filesystem),
+    ("open of a disc under a covered folder", check_open_under_a_covered_parent),
+    ("open of a disc in use where the program cannot see it", check_open_while_in_use_unseen),
     ("buttons of an unplugged drive", check_doors_of_unplugged_drive),
     ("disc folder opened", check_folder_opened),
     ("program window", check_program_window),

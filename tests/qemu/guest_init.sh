@@ -26,6 +26,10 @@
 #   hold HEXDIR           a process with its working directory there, which
 #                         keeps the mount busy; prints its pid
 #   release PID           ends that process
+#   hold-node NODE        a process holding the drive open for reading, as a
+#                         ripper does; prints its pid
+#   mount-unseen NODE     the disc mounted in a mount namespace of its own,
+#                         which a process keeps; prints its pid
 #   silent-bus            a system bus that takes connections and never
 #                         answers, as a hung one does; prints its pid
 #   opener-stand-in SCRIPT DIR  a stand-in for the desktop's opener at SCRIPT
@@ -211,6 +215,15 @@ serve() { # verb, args...
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
+    hold-node)
+        (exec sleep 600) <"$1" >/dev/null 2>&1 3>&- &
+        echo $!
+        ;;
+    mount-unseen)
+        (exec chroot /host unshare -m --propagation private \
+            sh -c 'mount -t iso9660 -o ro "$0" /mnt && exec sleep 600' "$1") </dev/null >/dev/null 2>&1 3>&- &
+        echo $!
+        ;;
     silent-bus)
         mkdir -p /host/run/dbus && rm -f /host/run/dbus/system_bus_socket
         in_x_background /dev/null python3 -c '

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -82,9 +86,9 @@ TEST(Udisks2Unmount, UnmountsOnlyWhatIsMountedWithoutAskingForAPassword)
         << "a filesystem still mounted elsewhere passed for unmounted";
 
     // No filesystem at all (an audio CD), or a device UDisks2 does not know:
-    // nothing of it can be mounted.
-    EXPECT_EQ(udisks.unmountFilesystems("sr3"), UnmountOutcome::Unmounted);
-    EXPECT_EQ(udisks.unmountFilesystems("sr9"), UnmountOutcome::Unmounted);
+    // it cannot tell what the kernel has mounted.
+    EXPECT_EQ(udisks.unmountFilesystems("sr3"), UnmountOutcome::NotKnown);
+    EXPECT_EQ(udisks.unmountFilesystems("sr9"), UnmountOutcome::NotKnown);
 
     EXPECT_EQ(udisks.unmountFilesystems("sr2"), UnmountOutcome::NotUnmounted)
         << "a busy filesystem passed for unmounted";
@@ -108,6 +112,26 @@ TEST(Udisks2InThePrograms, TheFolderAndTrayCommandsGoThroughUdisks2)
     EXPECT_EQ(devices.discFolder("/nonexistent/sr7"), labelMount);
     EXPECT_FALSE(devices.unmountFilesystems("/nonexistent/sr8")) << "a busy disc passed for unmounted";
     EXPECT_TRUE(devices.unmountFilesystems("/nonexistent/sr10"));
+}
+
+// UDisks2 answers every question about sr9 with an error, which tells
+// nothing of what the kernel has mounted: here its table has the disc
+// mounted, where it cannot be taken off.
+TEST(Udisks2InThePrograms, AnErrorFromUdisks2IsNoLeaveToEject)
+{
+    std::string pattern = ::testing::TempDir() + "trayvo-udisks-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string node = (dir / "sr9").string();
+    if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(11, 9)) != 0) {
+        std::filesystem::remove_all(dir);
+        GTEST_SKIP() << "needs leave to make a device node";
+    }
+    std::ofstream(dir / "mountinfo") << "61 22 11:9 / " << (dir / "not-a-mount").string()
+                                     << " ro - iso9660 /dev/sr9 ro\n";
+    LinuxTrayDevices devices({.mountInfo = dir / "mountinfo"}, std::make_unique<Udisks2>());
+    EXPECT_FALSE(devices.unmountFilesystems(node)) << "a mounted disc passed for unmounted";
+    std::filesystem::remove_all(dir);
 }
 
 // What the README promises: no click waits longer for the bus and UDisks2.

@@ -9,6 +9,10 @@ from pathlib import Path
 
 from wine_session import PROBE_LIMIT_S
 
+# The ids by which a manifest names the systems it was made for.
+VISTA = b"{e2011457-1546-43c5-a5fe-008deee3d3f0}"
+WINDOWS_7 = b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
+
 
 def check_system(checks, wine, _args):
     """The prefix is what the other groups rely on: a Chinese system with a
@@ -49,6 +53,15 @@ def check_exe_file(checks, wine, args):
     # Needed only on a click, they are loaded then, from the system folder.
     for later in ("WINMM.DLL", "SHELL32.DLL", "OLE32.DLL"):
         checks.that(later not in imports, f"it loads {later} only when first called")
+
+    # Windows 7 is the oldest it runs on: its header and its manifest say so.
+    for field in ("OSystem", "Subsystem"):
+        found = re.search(rf"^Major{field}Version\s+(\d+)\s*^Minor{field}Version\s+(\d+)", headers, re.M)
+        checks.equal(found and (int(found[1]), int(found[2])), (6, 1), f"its header's {field} version is 6.1")
+    manifest = re.search(rb"<assembly\b.*?</assembly>", Path(args.program).read_bytes(), re.S)
+    systems = set(re.findall(rb'<supportedOS\s+Id="([^"]+)"', manifest[0])) if manifest else set()
+    checks.that(WINDOWS_7 in systems and VISTA not in systems,
+                "its manifest names Windows 7 as the oldest system it supports", f"{sorted(systems)}")
 
     # Wine shows the Unix file system as drive Z:.
     version = wine.probe("version", "Z:" + str(Path(args.shipped).resolve()).replace("/", "\\"))
