@@ -58,7 +58,7 @@ def check_exe_file(checks, wine, args):
     for field in ("OSystem", "Subsystem"):
         found = re.search(rf"^Major{field}Version\s+(\d+)\s*^Minor{field}Version\s+(\d+)", headers, re.M)
         checks.equal(found and (int(found[1]), int(found[2])), (6, 1), f"its header's {field} version is 6.1")
-    manifest = re.search(rb"<assembly\b.*?</assembly>", Path(args.program).read_bytes(), re.S)
+    manifest = re.search(rb"<assembly\b.*?</assembly>", Path(args.shipped).read_bytes(), re.S)
     systems = set(re.findall(rb'<supportedOS\s+Id="([^"]+)"', manifest[0])) if manifest else set()
     checks.that(WINDOWS_7 in systems and VISTA not in systems,
                 "its manifest names Windows 7 as the oldest system it supports", f"{sorted(systems)}")
