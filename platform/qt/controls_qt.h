@@ -45,17 +45,24 @@ private:
     bool closesOnEscape_ = false;
 };
 
-// A label that reports a click: pressed and released inside it.
+// A label that reports a click: pressed and released inside it, or asked
+// for by assistive technology where the label is a link.
 class ClickableLabel final : public QLabel {
 public:
-    using QLabel::QLabel;
+    ClickableLabel(bool link, QWidget* parent) : QLabel(parent), link_(link) {}
     void setClickHandler(Handler handler) { clicked_ = std::move(handler); }
+    bool isLink() const { return link_; }
+    void click() const;
+    // Shows text and tells assistive technology that the label's text
+    // changed, so that a screen reader can announce it.
+    void showText(const QString& text);
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     Handler clicked_;
+    bool link_;
 };
 
 // A straight line between two points, drawn inside the widget's box.

@@ -1,7 +1,9 @@
 #include "platform/qt/runtime_qt.h"
 
+#include "platform/qt/label_accessible_qt.h"
 #include "platform/qt/window_qt.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -41,10 +43,12 @@ QtWindowRuntime::QtWindowRuntime(const AppIdentity& identity)
     // standard buttons Qt draws for it.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator_);
+    QAccessible::installFactory(&LabelAccessible::create);
 }
 
 QtWindowRuntime::~QtWindowRuntime()
 {
+    QAccessible::removeFactory(&LabelAccessible::create);
     QApplication::removeTranslator(&qtTranslator_);
 }
 

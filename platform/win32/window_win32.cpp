@@ -119,6 +119,11 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
         onClose();
         return;
     }
+    if (!control && LOWORD(wParam) == helpKeyCommand) {
+        if (helpKey_)
+            runtime_.runHandler(helpKey_);
+        return;
+    }
     if (const auto label = labelsByHwnd_.find(control); label != labelsByHwnd_.end() && code == STN_CLICKED)
         runtime_.runHandler(label->second->clickHandler());
     else if (const auto button = buttonsByHwnd_.find(control); button != buttonsByHwnd_.end() && code == BN_CLICKED)

@@ -21,6 +21,9 @@ class Win32WindowRuntime;
 
 // A control's ID is this plus its row in the window's layout.
 inline constexpr int controlIdBase = 1000;
+// The command a form gets for the help key (F1), from the runtime's
+// accelerators; no control has its ID.
+inline constexpr WORD helpKeyCommand = 900;
 
 // A window of the Win32 adapter: a top-level window with its controls as
 // child windows at their stored positions, scaled from twips by the screen's
@@ -39,6 +42,7 @@ public:
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
     void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
+    void onHelpKey(Handler handler) override { helpKey_ = std::move(handler); }
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;
@@ -100,6 +104,7 @@ private:
     std::vector<Line> lines_;
     std::vector<HWND> tabStops_;
     Handler drivesChanged_;
+    Handler helpKey_;
     bool drivesChangePosted_ = false;
     bool placed_ = false;
     bool busy_ = false;
