@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/layout_rules.h"
+#include "platform/win32/accessible_win32.h"
 #include "platform/named_controls.h"
 #include "platform/win32/controls_win32.h"
 #include "platform/win32/win32_handles.h"
@@ -76,6 +77,7 @@ private:
     void destroy();
 
     void createControl(const ControlLayout& control, int row);
+    void nameControls(const WindowLayout& layout);
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
     RECT pixels(const TwipsRect& rect, POINT origin) const;
     int pixels(int twips) const { return scale_.pixels(twips); }
@@ -87,6 +89,7 @@ private:
     Win32WindowRuntime& runtime_;
     StartPosition startPosition_;
     PixelScale scale_;
+    AccessibleControls accessibles_; // before hwnd_, so that it outlives the controls
     UniqueWindow hwnd_;
     UniqueWindow toolTip_; // after hwnd_, so that it goes first (see destroy())
     // One font for each size and style, shared by the controls that use it.
