@@ -9,6 +9,8 @@
 //   probe click CLASS TITLE ID            a click on a button or a notifying label
 //   probe notify CLASS TITLE ID           the control's click as it tells its window,
 //                                         with no click: the window is not activated
+//   probe help-key CLASS TITLE ID         F1 pressed on control ID, as the keyboard
+//                                         queues it for the program's loop
 //   probe close CLASS TITLE               asks the window to close, as its title bar's X
 //   probe accessible CLASS TITLE          each control's MSAA name, role, state and
 //                                         default action
@@ -335,6 +337,17 @@ int click(const wchar_t* windowClass, const wchar_t* title, int id, bool notifyO
     return 0;
 }
 
+// Posted as the keyboard posts it, so that the program's own loop meets it.
+int helpKey(const wchar_t* windowClass, const wchar_t* title, int id)
+{
+    const HWND window = findWindow(windowClass, title);
+    const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+    const UINT scanCode = ::MapVirtualKeyW(VK_F1, MAPVK_VK_TO_VSC);
+    const bool posted = control && ::PostMessageW(control, WM_KEYDOWN, VK_F1, static_cast<LPARAM>(1 | scanCode << 16));
+    print(concat("{\"posted\":", boolean(posted), "}"));
+    return posted ? 0 : 1;
+}
+
 // --- MSAA, as a screen reader reads it --------------------------------------
 
 // One apartment for the probe's one thread, for as long as it asks.
@@ -570,7 +583,7 @@ int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windo
 int usage()
 {
     print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|accessible|default-action|"
-          "close|windows|version|"
+          "help-key|close|windows|version|"
           "system|define-drive|device-change ...\"}");
     return 2;
 }
@@ -597,6 +610,8 @@ int wmain(int argc, wchar_t** argv)
         return showAccessible(argv[2], argv[3]);
     if (is(L"default-action", 3))
         return defaultAction(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"help-key", 3))
+        return helpKey(argv[2], argv[3], std::stoi(args[3]));
     if (is(L"close", 2))
         return close(argv[2], argv[3]);
     if (is(L"windows", 0))

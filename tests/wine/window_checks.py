@@ -375,4 +375,12 @@ def check_about(checks, wine, args):
     checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
                 "关闭 closes the About window")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
+
+    # F1 wherever the focus is in the main window: here on the selector.
+    wine.probe("help-key", MAIN_CLASS, MAIN_TITLE, MAIN["Combox"])
+    checks.that(wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS).get("found"),
+                "F1 opens the About window")
+    wine.click(ABOUT_TITLE, ABOUT["Command1"])
+    checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
+                "关闭 closes it again")
     check_windows_destroyed_once(checks, wine, log)
