@@ -1,6 +1,6 @@
 #include "platform/qt/runtime_qt.h"
 
-#include "platform/qt/label_accessible_qt.h"
+#include "platform/qt/accessible_qt.h"
 #include "platform/qt/window_qt.h"
 
 #include <QAccessible>
@@ -43,12 +43,12 @@ QtWindowRuntime::QtWindowRuntime(const AppIdentity& identity)
     // standard buttons Qt draws for it.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator_);
-    QAccessible::installFactory(&LabelAccessible::create);
+    QAccessible::installFactory(&accessibleFor);
 }
 
 QtWindowRuntime::~QtWindowRuntime()
 {
-    QAccessible::removeFactory(&LabelAccessible::create);
+    QAccessible::removeFactory(&accessibleFor);
     QApplication::removeTranslator(&qtTranslator_);
 }
 

@@ -83,6 +83,7 @@ def gone(program, title):
 
 
 def check_main_window(nodes):
+    assert (nodes[0].role, nodes[0].name) == ("frame", APP_NAME)
     named = by_name(nodes)
     assert named["检测到可用的光驱设备："].label_for == ("0个",)
     assert named["0个"].labelled_by == ("检测到可用的光驱设备：",)
@@ -91,6 +92,7 @@ def check_main_window(nodes):
     assert (selector.name, selector.labelled_by) == ("请选择光驱设备：", ("请选择光驱设备：",))
     assert named[NO_DRIVE].labelled_by == ("状态：",)
     assert named["装有文件的文件夹"].role == "image"
+    assert [node.role for node in nodes if node.role in ("filler", "separator")] == ["separator"]
     about = named["关于"]
     assert (about.role, about.description, about.actions) == ("link", "点击查看信息", ("Press",))
     assert [(node.role, node.name) for node in nodes if node.focusable] == [
@@ -108,6 +110,7 @@ def test_main_and_about_windows_as_a_screen_reader_reads_them(x_display, program
     assert act(by_name(main)["关于"]) < ACTION_LIMIT_S / 2
     about = outline(program.window(ABOUT_TITLE))
     print("\n".join(as_text(about)))
+    assert about[0].role == "dialog"
     named = by_name(about)
     assert named["托盘里放着光盘的 DVD 光驱"].role == "image"
     site = named[SITE_LINK]

@@ -1,18 +1,34 @@
-#include "platform/qt/label_accessible_qt.h"
+#include "platform/qt/accessible_qt.h"
 
 #include "platform/qt/controls_qt.h"
 
 namespace trayvo {
 
-LabelAccessible::LabelAccessible(ClickableLabel* label)
-    : QAccessibleWidget(label, QAccessible::StaticText)
+QAccessibleInterface* accessibleFor(const QString&, QObject* object)
+{
+    if (auto* label = dynamic_cast<ClickableLabel*>(object))
+        return new LabelAccessible(label);
+    if (auto* form = dynamic_cast<FormWidget*>(object))
+        return new FormAccessible(form);
+    // A line only divides the window: no unnamed blank for a reader to stop at.
+    if (auto* line = dynamic_cast<LineWidget*>(object))
+        return new QAccessibleWidget(line, QAccessible::Separator);
+    return nullptr;
+}
+
+FormAccessible::FormAccessible(FormWidget* form)
+    : QAccessibleWidget(form, QAccessible::Window)
 {
 }
 
-QAccessibleInterface* LabelAccessible::create(const QString&, QObject* object)
+QAccessible::Role FormAccessible::role() const
 {
-    auto* label = dynamic_cast<ClickableLabel*>(object);
-    return label ? new LabelAccessible(label) : nullptr;
+    return widget()->isModal() ? QAccessible::Dialog : QAccessible::Window;
+}
+
+LabelAccessible::LabelAccessible(ClickableLabel* label)
+    : QAccessibleWidget(label, QAccessible::StaticText)
+{
 }
 
 ClickableLabel& LabelAccessible::label() const

@@ -5,6 +5,19 @@
 namespace trayvo {
 
 class ClickableLabel;
+class FormWidget;
+
+// Qt's hook for interfaces of its own making: ours for our windows, labels
+// and lines, nothing (Qt's own) for every other object.
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object);
+
+// A window of ours is a frame to assistive technology, and a dialog while it
+// is shown modally, which a screen reader announces with its title.
+class FormAccessible final : public QAccessibleWidget {
+public:
+    explicit FormAccessible(FormWidget* form);
+    QAccessible::Role role() const override;
+};
 
 // What assistive technology gets of a label of ours: its text, also through
 // the text interface, so that a screen reader can announce a change of it;
@@ -13,10 +26,6 @@ class ClickableLabel;
 class LabelAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit LabelAccessible(ClickableLabel* label);
-
-    // Qt's hook for interfaces of its own making: ours for our labels,
-    // nothing (Qt's own) for every other object.
-    static QAccessibleInterface* create(const QString& className, QObject* object);
 
     QAccessible::Role role() const override;
     QString text(QAccessible::Text t) const override;
