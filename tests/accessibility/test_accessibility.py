@@ -94,7 +94,8 @@ def check_main_window(nodes):
     assert named["装有文件的文件夹"].role == "image"
     assert [node.role for node in nodes if node.role in ("filler", "separator")] == ["separator"]
     about = named["关于"]
-    assert (about.role, about.description, about.actions) == ("link", "点击查看信息", ("Press",))
+    # One action, whatever name the toolkit gives it; performed below.
+    assert (about.role, about.description, len(about.actions)) == ("link", "点击查看信息", 1)
     assert [(node.role, node.name) for node in nodes if node.focusable] == [
         ("combo box", "请选择光驱设备："), ("push button", "弹出仓门"), ("push button", "关闭仓门"),
         ("push button", "打开目录")]
@@ -114,7 +115,7 @@ def test_main_and_about_windows_as_a_screen_reader_reads_them(x_display, program
     named = by_name(about)
     assert named["托盘里放着光盘的 DVD 光驱"].role == "image"
     site = named[SITE_LINK]
-    assert (site.role, site.description, site.actions) == ("link", "Velmoor个人工作室的软件网站《Quenbrook》", ("Press",))
+    assert (site.role, site.description, len(site.actions)) == ("link", "Velmoor个人工作室的软件网站《Quenbrook》", 1)
     act(site)
     wait_for("the opener started", program.opener_starts)
     pump(1)
@@ -131,24 +132,26 @@ def test_main_and_about_windows_as_a_screen_reader_reads_them(x_display, program
 
 
 def test_a_status_line_change_comes_as_its_text_changing(x_display, program_on):
-    program = program_on(x_display, [os.environ["TRAYVO_FAKE_DRIVE_PROGRAM"]])
-    nodes = outline(program.window(APP_NAME))
-    [status] = [node for node in nodes if node.labelled_by == ("状态：",)]
-    assert status.name == "光驱设备有可用光盘。"
     changes = []
 
     def heard(event):
-        if event.source == status.accessible:
-            changes.append((event.type, event.any_data))
+        changes.append((event.type, event.any_data, event.source))
 
+    # Listening before the program starts, which then knows of it from the start.
     pyatspi.Registry.registerEventListener(heard, "object:text-changed")
     try:
-        pump(0.5)  # for the program to hear that someone listens
+        program = program_on(x_display, [os.environ["TRAYVO_FAKE_DRIVE_PROGRAM"]])
+        [status] = [node for node in outline(program.window(APP_NAME)) if node.labelled_by == ("状态：",)]
+        assert status.name == "光驱设备有可用光盘。"
         program.tell("take-out")
-        wait_for("the status line's text changing", lambda: ("object:text-changed:insert", "光驱设备中没有光盘。") in changes)
+        wait_for("the status line's text changing", lambda: [
+            change for change in changes if change[:2] == ("object:text-changed:insert", "光驱设备中没有光盘。")])
     finally:
         pyatspi.Registry.deregisterEventListener(heard, "object:text-changed")
-    assert ("object:text-changed:delete", "光驱设备有可用光盘。") in changes
+    # Those of the load, should they come, before.
+    status_changes = [change[:2] for change in changes if change[2] == status.accessible]
+    assert status_changes[-2:] == [("object:text-changed:delete", "光驱设备有可用光盘。"),
+                              ("object:text-changed:insert", "光驱设备中没有光盘。")]
 
 
 def test_on_wayland_the_window_comes_up_named_and_reads_as_on_x(x_display, wayland_display, program_on):
