@@ -2,6 +2,8 @@
 
 #include "platform/qt/controls_qt.h"
 
+#include <QApplication>
+
 namespace trayvo {
 
 QAccessibleInterface* accessibleFor(const QString&, QObject* object)
@@ -77,6 +79,10 @@ void LabelAccessible::doAction(const QString& action)
 {
     if (!label().isLink() || action != pressAction())
         return QAccessibleWidget::doAction(action);
+    // A window that waits for a modal one takes no clicks, nor this.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != label().window())
+        return;
     ClickableLabel* link = &label();
     QMetaObject::invokeMethod(link, [link] { link->click(); }, Qt::QueuedConnection);
 }

@@ -111,6 +111,9 @@ public:
     {
         if (!isSelf(child) || !traits_.link)
             return standard_->accDoDefaultAction(child);
+        // A window that waits for a modal one takes no clicks, nor this.
+        if (!::IsWindowEnabled(::GetParent(control_)))
+            return E_FAIL;
         const auto id = static_cast<WORD>(::GetDlgCtrlID(control_));
         return ::PostMessageW(::GetParent(control_), WM_COMMAND, MAKEWPARAM(id, STN_CLICKED),
                               reinterpret_cast<LPARAM>(control_))

@@ -13,7 +13,7 @@ from dataclasses import dataclass
 
 import pyatspi
 
-from conftest import APP_NAME, ACTION_LIMIT_S, pump, wait_for
+from conftest import APP_NAME, ACTION_LIMIT_S, pump, wait_for, windows
 
 ABOUT_TITLE = "关于 Trayvo"
 NO_DRIVE = "程序发现，当前计算机\n没有可用的光驱设备。"
@@ -107,9 +107,13 @@ def test_main_and_about_windows_as_a_screen_reader_reads_them(x_display, program
     print("\n".join(as_text(main)))
     check_main_window(main)
 
-    # About is modal: the action must return before it closes.
+    # About is modal: the action must return before it closes, and the
+    # waiting main window's link does nothing meanwhile.
     assert act(by_name(main)["关于"]) < ACTION_LIMIT_S / 2
     about = outline(program.window(ABOUT_TITLE))
+    act(by_name(main)["关于"])
+    pump(1)
+    assert len(windows(program.app, ABOUT_TITLE)) == 1
     print("\n".join(as_text(about)))
     assert about[0].role == "dialog"
     named = by_name(about)

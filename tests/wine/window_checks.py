@@ -353,6 +353,8 @@ def check_about(checks, wine, args):
     about = wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)
     if not checks.that(about.get("found"), "关于 opens the About window"):
         return
+    checks.that(not wine.probe("default-action", MAIN_CLASS, MAIN_TITLE, MAIN["Label7"])["done"],
+                "the waiting main window's link does nothing meanwhile")
     checks.equal(about["title"], ABOUT_TITLE, "the About window's title")
     checks.that(not about["style"] & WS_MINIMIZEBOX and about["style"] & WS_SYSMENU,
                 "the About window can be closed but not minimized away from its waiting owner")
