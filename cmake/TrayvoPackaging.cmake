@@ -43,7 +43,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, fonts-liberation2, fonts-wqy-microhei, qt6-translations-l10n, xdg-utils")
 # UDisks2 lets go of a mounted disc before its tray opens and mounts one whose
 # folder is asked for; without it the drive list and the disc watch still work.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS udisks2)
+# Qt's Wayland platform plugin lets a Wayland session run the program
+# natively; without it Qt falls back to X through Xwayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, qt6-wayland")
 
 # Debian wants the licence where every package keeps it.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE

@@ -25,6 +25,7 @@ enum ControlFlag : unsigned {
     Transparent = 1u << 1, // the container shows through the label
     WordWrap = 1u << 2,    // fixed box, text wraps inside it
     Stretch = 1u << 3,     // the picture fills its control instead of keeping its size
+    Link = 1u << 4,        // a label that acts as a link: assistive technology gets a link whose action is its click
 };
 
 constexpr ControlFlag operator|(ControlFlag a, ControlFlag b)
@@ -64,6 +65,8 @@ struct ControlLayout {
     int intervalMs = 0;         // a timer's interval
     int growRightToTwips = 0;   // a drop-down list may widen up to here for its longest item
     int growDownToTwips = 0;    // a wrapping label may deepen up to here for its last line
+    std::string_view labelFor;  // the control this label names to assistive technology
+    std::u16string_view accessibleName; // what assistive technology calls a control that shows no text
 };
 
 enum class StartPosition { CenterScreen, CenterOwner };

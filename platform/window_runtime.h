@@ -96,6 +96,9 @@ public:
     // drive attached or removed; several reports close together may come as
     // one. Nothing is reported that happened before the window was made.
     virtual void onDrivesChanged(Handler handler) = 0;
+    // handler runs, inside the error guard, when the user presses the
+    // desktop's key for help (F1) while this window takes input.
+    virtual void onHelpKey(Handler handler) = 0;
     // Shows the window modelessly, at its start position the first time.
     virtual void show() = 0;
     // Shows the window over owner, which takes no input meanwhile; returns

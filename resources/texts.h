@@ -22,6 +22,8 @@ inline constexpr std::u16string_view openFolder = u"打开目录";
 inline constexpr std::u16string_view makerSignature = u"Velmoor个人工作室 o(∩_∩)o";
 inline constexpr std::u16string_view aboutLink = u"关于";
 inline constexpr std::u16string_view aboutLinkToolTip = u"点击查看信息";
+// What a screen reader calls the pictures, which show no text.
+inline constexpr std::u16string_view folderPictureName = u"装有文件的文件夹";
 
 inline constexpr std::u16string_view discPresent = u"光驱设备有可用光盘。";
 inline constexpr std::u16string_view noDisc = u"光驱设备中没有光盘。";
@@ -39,6 +41,7 @@ inline constexpr std::u16string_view freewareLine = u"\u3000\u3000软件为免�
 inline constexpr std::u16string_view siteLink = u"\u3000\u3000同时欢迎您访问《Quenbrook》";
 inline constexpr std::u16string_view siteLinkToolTip = u"Velmoor个人工作室的软件网站《Quenbrook》";
 inline constexpr std::u16string_view closeAbout = u"关闭";
+inline constexpr std::u16string_view dvdPictureName = u"托盘里放着光盘的 DVD 光驱";
 
 // The maker's web site.
 inline constexpr std::u16string_view makerSite = u"https://quenbrook.example/";

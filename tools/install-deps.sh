@@ -42,6 +42,9 @@ test_packages=(
     zstd
     # UDisks2 client tests, against a mock service
     python3-dbusmock dbus
+    # the program read through the accessibility bus, on X and on a headless
+    # Wayland compositor with Qt's Wayland platform plugin
+    at-spi2-core python3-pyatspi python3-pytest weston qt6-wayland
     # the real services the QEMU test's desktop user has behind the program
     # (polkitd is polkit's daemon on both releases; Debian 12's policykit-1
     # is only a transitional name for it, gone in 13)

@@ -1,5 +1,6 @@
 #include "platform/qt/controls_qt.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -62,13 +63,29 @@ void ClickableLabel::mouseDoubleClickEvent(QMouseEvent* event)
     releaseEndsDoubleClick_ = event->button() == Qt::LeftButton;
 }
 
+void ClickableLabel::click() const
+{
+    if (clicked_)
+        clicked_();
+}
+
+void ClickableLabel::showText(const QString& text)
+{
+    const QString before = this->text();
+    setText(text);
+    if (text == before)
+        return;
+    QAccessibleTextUpdateEvent changed(this, 0, before, text);
+    QAccessible::updateAccessibility(&changed);
+}
+
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton || std::exchange(releaseEndsDoubleClick_, false))
         return;
-    if (rect().contains(event->position().toPoint()) && clicked_)
-        clicked_();
+    if (rect().contains(event->position().toPoint()))
+        click();
 }
 
 LineWidget::LineWidget(QPoint from, QPoint to, int width, QColor color, QWidget* parent)
@@ -99,7 +116,7 @@ QtLabel::QtLabel(ClickableLabel* widget, LabelFit fit, HandlerGuard& guard)
 
 void QtLabel::setCaption(TextView caption)
 {
-    widget_->setText(toQString(caption).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    widget_->showText(toQString(caption).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     fitText();
 }
 

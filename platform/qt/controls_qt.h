@@ -45,12 +45,18 @@ private:
     bool closesOnEscape_ = false;
 };
 
-// A label that reports a click: pressed and released inside it. A
-// double-click is one click, as on Windows.
+// A label that reports a click: pressed and released inside it, or asked
+// for by assistive technology where the label is a link. A double-click is
+// one click, as on Windows.
 class ClickableLabel final : public QLabel {
 public:
-    using QLabel::QLabel;
+    ClickableLabel(bool link, QWidget* parent) : QLabel(parent), link_(link) {}
     void setClickHandler(Handler handler) { clicked_ = std::move(handler); }
+    bool isLink() const { return link_; }
+    void click() const;
+    // Shows text and tells assistive technology that the label's text
+    // changed, so that a screen reader can announce it.
+    void showText(const QString& text);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -58,6 +64,7 @@ protected:
 
 private:
     Handler clicked_;
+    bool link_;
     bool releaseEndsDoubleClick_ = false;
 };
 

@@ -1,7 +1,9 @@
 #include "platform/qt/runtime_qt.h"
 
+#include "platform/qt/accessible_qt.h"
 #include "platform/qt/window_qt.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -41,10 +43,12 @@ QtWindowRuntime::QtWindowRuntime(const AppIdentity& identity)
     // standard buttons Qt draws for it.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator_);
+    QAccessible::installFactory(&accessibleFor);
 }
 
 QtWindowRuntime::~QtWindowRuntime()
 {
+    QAccessible::removeFactory(&accessibleFor);
     QApplication::removeTranslator(&qtTranslator_);
 }
 

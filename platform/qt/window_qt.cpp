@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QWindow>
 
@@ -47,6 +48,7 @@ QtWindow::QtWindow(const WindowLayout& layout, HandlerGuard& guard)
         if (widget && widget->focusPolicy() != Qt::NoFocus)
             focusChain.push_back(widget);
     }
+    nameControls(layout);
     for (std::size_t i = 1; i < focusChain.size(); ++i)
         QWidget::setTabOrder(focusChain[i - 1], focusChain[i]);
     if (!focusChain.empty())
@@ -105,9 +107,21 @@ QWidget* QtWindow::createControl(const ControlLayout& control)
     return widget;
 }
 
+// A label names its control as the label's buddy, which Qt's accessibility
+// reads as the relation between the two.
+void QtWindow::nameControls(const WindowLayout& layout)
+{
+    for (const ControlLayout& control : layout.controls) {
+        if (control.labelFor.empty())
+            continue;
+        auto* label = widget_->findChild<QLabel*>(toQString(control.name));
+        label->setBuddy(widget_->findChild<QWidget*>(toQString(control.labelFor)));
+    }
+}
+
 ClickableLabel* QtWindow::makeLabel(const ControlLayout& control, QWidget* container) const
 {
-    auto* label = new ClickableLabel(container);
+    auto* label = new ClickableLabel((control.flags & Link) != 0, container);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap((control.flags & WordWrap) != 0);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -141,7 +155,8 @@ QTimer* QtWindow::makeTimer(const ControlLayout& control) const
     return timer;
 }
 
-// Name, font, box, focus, tooltip and pointer, as the layout row gives them.
+// Name, font, box, focus, tooltip, pointer and the name assistive technology
+// reads, as the layout row gives them.
 void QtWindow::applyCommon(const ControlLayout& control, QWidget& widget) const
 {
     widget.setObjectName(toQString(control.name));
@@ -156,6 +171,8 @@ void QtWindow::applyCommon(const ControlLayout& control, QWidget& widget) const
         widget.setToolTip(toQString(control.toolTip));
     if (control.cursor != Art::None)
         widget.setCursor(artCursor(control.cursor));
+    if (!control.accessibleName.empty())
+        widget.setAccessibleName(toQString(control.accessibleName));
 }
 
 QRect QtWindow::pixels(const TwipsRect& rect) const
@@ -206,6 +223,13 @@ Timer& QtWindow::timer(std::string_view name)
 void QtWindow::onDrivesChanged(Handler handler)
 {
     widget_->setDrivesChangedHandler([&guard = guard_, handler = std::move(handler)] { guard.runNotice(handler); });
+}
+
+void QtWindow::onHelpKey(Handler handler)
+{
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), widget_.get());
+    QObject::connect(help, &QShortcut::activated, help,
+                     [&guard = guard_, handler = std::move(handler)] { guard.run(handler); });
 }
 
 void QtWindow::show()

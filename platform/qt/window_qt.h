@@ -33,6 +33,7 @@ public:
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
     void onDrivesChanged(Handler handler) override;
+    void onHelpKey(Handler handler) override;
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;
@@ -42,6 +43,7 @@ public:
 
 private:
     QWidget* createControl(const ControlLayout& control);
+    void nameControls(const WindowLayout& layout);
     ClickableLabel* makeLabel(const ControlLayout& control, QWidget* container) const;
     QWidget* makeLine(const ControlLayout& control, QWidget* container) const;
     QWidget* makeImage(const ControlLayout& control, QWidget* container) const;

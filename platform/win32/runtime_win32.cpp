@@ -45,6 +45,13 @@ BOOL CALLBACK takeIfInputForm(HWND window, LPARAM found)
     return FALSE;
 }
 
+// Keys every form hears whichever of its controls has the focus.
+UniqueAccelerators formAccelerators()
+{
+    ACCEL help{.fVirt = FVIRTKEY, .key = VK_F1, .cmd = helpKeyCommand};
+    return UniqueAccelerators(::CreateAcceleratorTableW(&help, 1));
+}
+
 } // namespace
 
 Win32WindowRuntime::Win32WindowRuntime(HINSTANCE instance, const AppIdentity& identity)
@@ -54,6 +61,7 @@ Win32WindowRuntime::Win32WindowRuntime(HINSTANCE instance, const AppIdentity& id
     , handCursor_(static_cast<HCURSOR>(
           ::LoadImageW(instance, MAKEINTRESOURCEW(TRAYVO_IDC_HAND), IMAGE_CURSOR, 32, 32, LR_DEFAULTCOLOR)))
     , defaultFont_(messageFont())
+    , accelerators_(formAccelerators())
 {
     registerFormClass(instance, Win32Window::windowProcedure());
 }
@@ -109,6 +117,8 @@ bool Win32WindowRuntime::dispatchOne()
     }
     // Tab, Shift+Tab, Enter and Esc move between controls as in a dialog box.
     const HWND form = ::GetAncestor(message.hwnd, GA_ROOT);
+    if (form && ::TranslateAcceleratorW(form, accelerators_.get(), &message))
+        return true;
     if (form && ::IsDialogMessageW(form, &message))
         return true;
     ::TranslateMessage(&message);

@@ -58,6 +58,7 @@ private:
     Win32Wait wait_{guard_};
     UniqueCursor handCursor_;
     UniqueFont defaultFont_;
+    UniqueAccelerators accelerators_;
     std::map<std::pair<int, int>, UniqueIcon> icons_;
     int exitCode_ = 0;
     bool quitting_ = false;

@@ -32,6 +32,11 @@ struct CursorDestroyer {
 };
 using UniqueCursor = std::unique_ptr<std::remove_pointer_t<HCURSOR>, CursorDestroyer>;
 
+struct AcceleratorTableDestroyer {
+    void operator()(HACCEL table) const noexcept { ::DestroyAcceleratorTable(table); }
+};
+using UniqueAccelerators = std::unique_ptr<std::remove_pointer_t<HACCEL>, AcceleratorTableDestroyer>;
+
 struct HandleCloser {
     void operator()(HANDLE handle) const noexcept { ::CloseHandle(handle); }
 };

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -52,6 +53,23 @@ Win32Window::Win32Window(const WindowLayout& layout, Win32WindowRuntime& runtime
     int row = 0;
     for (const ControlLayout& control : layout.controls)
         createControl(control, row++);
+    nameControls(layout);
+}
+
+// MSAA has no relation between a label and what it names: a control whose
+// text is not its name (a drop-down list shows its item) takes its label's
+// text as its name.
+void Win32Window::nameControls(const WindowLayout& layout)
+{
+    const auto& controls = layout.controls;
+    for (const ControlLayout& label : controls) {
+        const auto named = std::find_if(controls.begin(), controls.end(),
+                                        [&](const ControlLayout& control) { return control.name == label.labelFor; });
+        if (label.labelFor.empty() || named == controls.end() || named->kind != ControlKind::DropDownList)
+            continue;
+        const int row = static_cast<int>(named - controls.begin());
+        accessibles_.add(::GetDlgItem(hwnd(), controlIdBase + row), {.name = toWide(label.text)});
+    }
 }
 
 Win32Window::~Win32Window()
@@ -117,6 +135,11 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
     // Esc, as a dialog box would take it.
     if (!control && LOWORD(wParam) == IDCANCEL && modal_) {
         onClose();
+        return;
+    }
+    if (!control && LOWORD(wParam) == helpKeyCommand) {
+        if (helpKey_)
+            runtime_.runHandler(helpKey_);
         return;
     }
     if (const auto label = labelsByHwnd_.find(control); label != labelsByHwnd_.end() && code == STN_CLICKED)
@@ -232,6 +255,8 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         labels_[key] = std::move(adapter);
         if (control.cursor != Art::None)
             links_.insert(label);
+        if (control.flags & Link)
+            accessibles_.add(label, {.link = true});
         break;
     }
     case ControlKind::DropDownList: {
@@ -272,6 +297,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         images_[image] = Image{runtime_.loadIcon(art.id, shown), shown};
         if (!stretch)
             ::SetWindowPos(image, nullptr, 0, 0, shown.cx, shown.cy, SWP_NOMOVE | SWP_NOZORDER);
+        accessibles_.add(image, {.name = toWide(control.accessibleName)});
         break;
     }
     case ControlKind::Timer: {

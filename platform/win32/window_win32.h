@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/layout_rules.h"
+#include "platform/win32/accessible_win32.h"
 #include "platform/named_controls.h"
 #include "platform/win32/controls_win32.h"
 #include "platform/win32/win32_handles.h"
@@ -21,6 +22,9 @@ class Win32WindowRuntime;
 
 // A control's ID is this plus its row in the window's layout.
 inline constexpr int controlIdBase = 1000;
+// The command a form gets for the help key (F1), from the runtime's
+// accelerators; no control has its ID.
+inline constexpr WORD helpKeyCommand = 900;
 
 // A window of the Win32 adapter: a top-level window with its controls as
 // child windows at their stored positions, scaled from twips by the screen's
@@ -39,6 +43,7 @@ public:
     PushButton& pushButton(std::string_view name) override;
     Timer& timer(std::string_view name) override;
     void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
+    void onHelpKey(Handler handler) override { helpKey_ = std::move(handler); }
     void show() override;
     void showModal(Window& owner) override;
     void unload() override;
@@ -72,6 +77,7 @@ private:
     void destroy();
 
     void createControl(const ControlLayout& control, int row);
+    void nameControls(const WindowLayout& layout);
     HWND createChild(const wchar_t* windowClass, DWORD style, const ControlLayout& control, RECT box, int row);
     RECT pixels(const TwipsRect& rect, POINT origin) const;
     int pixels(int twips) const { return scale_.pixels(twips); }
@@ -83,6 +89,7 @@ private:
     Win32WindowRuntime& runtime_;
     StartPosition startPosition_;
     PixelScale scale_;
+    AccessibleControls accessibles_; // before hwnd_, so that it outlives the controls
     UniqueWindow hwnd_;
     UniqueWindow toolTip_; // after hwnd_, so that it goes first (see destroy())
     // One font for each size and style, shared by the controls that use it.
@@ -100,6 +107,7 @@ private:
     std::vector<Line> lines_;
     std::vector<HWND> tabStops_;
     Handler drivesChanged_;
+    Handler helpKey_;
     bool drivesChangePosted_ = false;
     bool placed_ = false;
     bool busy_ = false;

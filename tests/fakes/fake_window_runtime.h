@@ -98,6 +98,7 @@ public:
     PushButton& pushButton(std::string_view name) override { return control(name); }
     Timer& timer(std::string_view name) override { return control(name); }
     void onDrivesChanged(Handler handler) override { drivesChanged_ = std::move(handler); }
+    void onHelpKey(Handler handler) override { helpKey_ = std::move(handler); }
     void show() override { ++shows; }
     void showModal(Window& owner) override
     {
@@ -113,6 +114,7 @@ public:
     FakeControl& control(std::string_view name) { return findControl(controls_, name); }
     // The system reporting a drive attached or removed.
     void drivesChanged() { guard_.runNotice(drivesChanged_); }
+    void pressHelpKey() { guard_.run(helpKey_); }
 
     Text caption;
     MousePointer pointer = MousePointer::Default;
@@ -124,6 +126,7 @@ private:
     HandlerGuard& guard_;
     const std::function<void(FakeWindow&)>& whileModal_;
     Handler drivesChanged_;
+    Handler helpKey_;
     NamedControls<FakeControl> controls_;
 };
 

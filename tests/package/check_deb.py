@@ -71,7 +71,7 @@ def main():
         check(name in depends, f"Depends lacks {name}")
     for name in LINKED_DEPENDS:
         check(name in depends or f"{name}t64" in depends, f"Depends lacks {name}")
-    check(package_names(fields["Recommends"]) == {"udisks2"}, f"Recommends is {fields['Recommends']}")
+    check(package_names(fields["Recommends"]) == {"udisks2", "qt6-wayland"}, f"Recommends is {fields['Recommends']}")
     summary, _, long_description = fields["Description"].partition("\n")
     check(summary.strip() and len(summary) <= 80, f"the description's first line is {summary!r}")
     check(len(long_description.split()) >= 10, "the package has no long description")

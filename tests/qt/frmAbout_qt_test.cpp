@@ -93,10 +93,9 @@ TEST(frmAboutOnQt, TheMainWindowTakesNoInputMeanwhile)
     EXPECT_EQ(app.seen, 1u);
 }
 
-TEST(frmAboutOnQt, ReadableOverItsOwnerWithALinkThatOpensTheSite)
+TEST(frmAboutOnQt, ReadableOverItsOwner)
 {
     QtApp app;
-    WindowHandle handle = 0;
     app.openAbout([&](QWidget& about) {
         EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Trayvo"));
         EXPECT_FALSE(about.windowIcon().isNull());
@@ -116,11 +115,8 @@ TEST(frmAboutOnQt, ReadableOverItsOwnerWithALinkThatOpensTheSite)
         // Not stretched, the picture keeps its own size.
         EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("Image1"))->size(), QSize(95, 61));
         testing::saveScreenshot(about, "about-window.png");
-        QTest::mouseClick(about.findChild<QLabel*>(QStringLiteral("Label4")), Qt::LeftButton);
-        handle = static_cast<WindowHandle>(about.winId());
         about.close();
     });
-    EXPECT_EQ(app.os.opened, (std::vector{std::pair(handle, std::u16string(u"https://quenbrook.example/"))}));
 }
 
 } // namespace

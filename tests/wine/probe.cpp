@@ -9,7 +9,13 @@
 //   probe click CLASS TITLE ID            a click on a button or a notifying label
 //   probe notify CLASS TITLE ID           the control's click as it tells its window,
 //                                         with no click: the window is not activated
+//   probe help-key CLASS TITLE ID         F1 pressed on control ID, as the keyboard
+//                                         queues it for the program's loop
 //   probe close CLASS TITLE               asks the window to close, as its title bar's X
+//   probe accessible CLASS TITLE          each control's MSAA name, role, state and
+//                                         default action
+//   probe default-action CLASS TITLE ID   performs the control's MSAA default action,
+//                                         saying how long the call took
 //   probe windows                         every top-level window and its process, and
 //                                         which is in front
 //   probe version FILE                    the file's version resource
@@ -25,6 +31,7 @@
 
 #include <windows.h>
 #include <dbt.h>
+#include <oleacc.h>
 #include <tlhelp32.h>
 #include <winioctl.h>
 
@@ -32,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -329,6 +337,102 @@ int click(const wchar_t* windowClass, const wchar_t* title, int id, bool notifyO
     return 0;
 }
 
+// Posted as the keyboard posts it, so that the program's own loop meets it.
+int helpKey(const wchar_t* windowClass, const wchar_t* title, int id)
+{
+    const HWND window = findWindow(windowClass, title);
+    const HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+    const UINT scanCode = ::MapVirtualKeyW(VK_F1, MAPVK_VK_TO_VSC);
+    const bool posted = control && ::PostMessageW(control, WM_KEYDOWN, VK_F1, static_cast<LPARAM>(1 | scanCode << 16));
+    print(concat("{\"posted\":", boolean(posted), "}"));
+    return posted ? 0 : 1;
+}
+
+// --- MSAA, as a screen reader reads it --------------------------------------
+
+// One apartment for the probe's one thread, for as long as it asks.
+class ComApartment {
+public:
+    ComApartment() { ::CoInitialize(nullptr); }
+    ~ComApartment() { ::CoUninitialize(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+};
+
+// A reference to an object of another process's, released with the scope.
+struct Released {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+using AccessiblePtr = std::unique_ptr<IAccessible, Released>;
+
+AccessiblePtr accessibleOf(HWND control)
+{
+    IAccessible* object = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                            reinterpret_cast<void**>(&object))))
+        return nullptr;
+    return AccessiblePtr(object);
+}
+
+VARIANT self()
+{
+    VARIANT child{};
+    child.vt = VT_I4;
+    child.lVal = CHILDID_SELF;
+    return child;
+}
+
+std::string textJson(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*), IAccessible& object)
+{
+    BSTR text = nullptr;
+    if (FAILED((object.*get)(self(), &text)) || !text)
+        return "null";
+    const std::string json = quoted(text);
+    ::SysFreeString(text);
+    return json;
+}
+
+std::string numberJson(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*), IAccessible& object)
+{
+    VARIANT value{};
+    if (FAILED((object.*get)(self(), &value)) || value.vt != VT_I4)
+        return "null";
+    return std::to_string(value.lVal);
+}
+
+int showAccessible(const wchar_t* windowClass, const wchar_t* title)
+{
+    const ComApartment apartment;
+    const HWND window = findWindow(windowClass, title);
+    std::vector<HWND> children;
+    if (window)
+        ::EnumChildWindows(window, &collectWindow, reinterpret_cast<LPARAM>(&children));
+    std::string controls = "[";
+    for (const HWND child : children) {
+        const AccessiblePtr object = accessibleOf(child);
+        if (!object || ::GetParent(child) != window)
+            continue;
+        controls += concat(controls.size() > 1 ? "," : "", "{\"id\":", std::to_string(::GetDlgCtrlID(child)),
+                           ",\"name\":", textJson(&IAccessible::get_accName, *object),
+                           ",\"role\":", numberJson(&IAccessible::get_accRole, *object),
+                           ",\"state\":", numberJson(&IAccessible::get_accState, *object),
+                           ",\"defaultAction\":", textJson(&IAccessible::get_accDefaultAction, *object), "}");
+    }
+    print(concat("{\"found\":", boolean(window), ",\"controls\":", controls, "]}"));
+    return window ? 0 : 1;
+}
+
+int defaultAction(const wchar_t* windowClass, const wchar_t* title, int id)
+{
+    const ComApartment apartment;
+    const HWND window = findWindow(windowClass, title);
+    const AccessiblePtr object = window ? accessibleOf(::GetDlgItem(window, id)) : nullptr;
+    const ULONGLONG start = ::GetTickCount64();
+    const bool done = object && SUCCEEDED(object->accDoDefaultAction(self()));
+    print(concat("{\"done\":", boolean(done), ",\"ms\":", std::to_string(::GetTickCount64() - start), "}"));
+    return done ? 0 : 1;
+}
+
 int close(const wchar_t* windowClass, const wchar_t* title)
 {
     const HWND window = findWindow(windowClass, title);
@@ -478,7 +582,8 @@ int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windo
 
 int usage()
 {
-    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|close|windows|version|"
+    print("{\"error\":\"usage: probe window|wait-window|wait-gone|wait-text|click|notify|accessible|default-action|"
+          "help-key|close|windows|version|"
           "system|define-drive|device-change ...\"}");
     return 2;
 }
@@ -501,6 +606,12 @@ int wmain(int argc, wchar_t** argv)
         return waitText(argv[2], argv[3], std::stoi(args[3]), argv[5], milliseconds(argv[6]));
     if (is(L"click", 3) || is(L"notify", 3))
         return click(argv[2], argv[3], std::stoi(args[3]), args[0] == L"notify");
+    if (is(L"accessible", 2))
+        return showAccessible(argv[2], argv[3]);
+    if (is(L"default-action", 3))
+        return defaultAction(argv[2], argv[3], std::stoi(args[3]));
+    if (is(L"help-key", 3))
+        return helpKey(argv[2], argv[3], std::stoi(args[3]));
     if (is(L"close", 2))
         return close(argv[2], argv[3]);
     if (is(L"windows", 0))

@@ -33,6 +33,12 @@ MAIN = {
     "Image1": 1011, "Label6": 1012, "Label7": 1013,
 }
 ABOUT = {"Command1": 1000, "Label1": 1001, "Label2": 1002, "Label3": 1003, "Label4": 1004, "Image1": 1005}
+# MSAA's roles and states (oleacc.h) and the default action of a link.
+ROLE_SYSTEM_LINK = 0x1E
+STATE_SYSTEM_LINKED = 0x400000
+CLICK = "单击"
+# An action that waited for the About window to close would hold the caller.
+ACTION_LIMIT_MS = 2000
 
 
 def main_window_texts(checks, window):
@@ -277,9 +283,11 @@ ABOUT_TEXTS = {
 
 
 def site_link(checks, wine):
-    """The About window's link starts the browser, which the stub stands in for."""
+    """The About window's link, worked as a screen reader works it, starts
+    the browser, which the stub stands in for."""
     browser_log = Path(os.environ["TRAYVO_BROWSER_LOG"])
-    wine.click(ABOUT_TITLE, ABOUT["Label4"])
+    about = accessible_link(checks, wine, ABOUT_TITLE, ABOUT["Label4"], "the site link")
+    checks.equal(about.get(ABOUT["Image1"], {}).get("name"), "托盘里放着光盘的 DVD 光驱", "the About picture is named")
     deadline = time.monotonic() + SPAWN_LIMIT_S
     while time.monotonic() < deadline and not browser_log.exists():
         time.sleep(0.2)
@@ -320,14 +328,33 @@ def check_windows_destroyed_once(checks, wine, log):
                  "every window the program destroys is still there: none is destroyed twice")
 
 
+def accessible_link(checks, wine, title, control_id, what):
+    """What a screen reader reads of a link through MSAA, from another
+    process; performs its default action, which must return at once."""
+    read = {control["id"]: control for control in wine.probe("accessible", MAIN_CLASS, title)["controls"]}
+    link = read.get(control_id, {})
+    checks.equal((link.get("role"), link.get("defaultAction")), (ROLE_SYSTEM_LINK, CLICK),
+                 f"{what} is a link whose default action is a click")
+    checks.that((link.get("state") or 0) & STATE_SYSTEM_LINKED, f"{what} is marked linked")
+    done = wine.probe("default-action", MAIN_CLASS, title, control_id)
+    checks.that(done["done"] and done["ms"] < ACTION_LIMIT_MS, f"{what}'s default action is done at once",
+                f"{done}")
+    return read
+
+
 def check_about(checks, wine, args):
     log = wine.run / "about.log"
     wine.trace_only("user32.DestroyWindow")
     wine.start_program(debug_channels="+relay,+loaddll", log_name=log.name)
-    wine.click(MAIN_TITLE, MAIN["Label7"])
+    main = accessible_link(checks, wine, MAIN_TITLE, MAIN["Label7"], "关于")
+    checks.equal(main.get(MAIN["Image1"], {}).get("name"), "装有文件的文件夹", "the main window's picture is named")
+    # Its role is Windows' own object's, which Wine gives as a mere client.
+    checks.equal(main.get(MAIN["Combox"], {}).get("name"), "请选择光驱设备：", "the selector is named by its label")
     about = wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)
     if not checks.that(about.get("found"), "关于 opens the About window"):
         return
+    checks.that(not wine.probe("default-action", MAIN_CLASS, MAIN_TITLE, MAIN["Label7"])["done"],
+                "the waiting main window's link does nothing meanwhile")
     checks.equal(about["title"], ABOUT_TITLE, "the About window's title")
     checks.that(not about["style"] & WS_MINIMIZEBOX and about["style"] & WS_SYSMENU,
                 "the About window can be closed but not minimized away from its waiting owner")
@@ -350,4 +377,12 @@ def check_about(checks, wine, args):
     checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
                 "关闭 closes the About window")
     checks.that(wine.window(MAIN_TITLE)["enabled"], "the main window takes input again")
+
+    # F1 wherever the focus is in the main window: here on the selector.
+    wine.probe("help-key", MAIN_CLASS, MAIN_TITLE, MAIN["Combox"])
+    checks.that(wine.probe("wait-window", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS).get("found"),
+                "F1 opens the About window")
+    wine.click(ABOUT_TITLE, ABOUT["Command1"])
+    checks.that(wine.probe("wait-gone", MAIN_CLASS, ABOUT_TITLE, WINDOW_LIMIT_MS)["gone"],
+                "关闭 closes it again")
     check_windows_destroyed_once(checks, wine, log)

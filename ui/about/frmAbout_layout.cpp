@@ -26,9 +26,10 @@ constexpr std::array controls{
                   .text = texts::aboutNotePlaceholder, .font = arial1125, .flags = WordWrap | Transparent,
                   .growDownToTwips = 1920},
     ControlLayout{.name = "Label4", .kind = Label, .rect = {360, 1920, 3750, 255},
-                  .text = texts::siteLink, .font = arial1125, .flags = AutoSize | Transparent,
+                  .text = texts::siteLink, .font = arial1125, .flags = AutoSize | Transparent | Link,
                   .toolTip = texts::siteLinkToolTip, .cursor = Art::HandCursor},
-    ControlLayout{.name = "Image1", .kind = Image, .rect = {120, 120, 1425, 915}, .picture = Art::DvdPicture},
+    ControlLayout{.name = "Image1", .kind = Image, .rect = {120, 120, 1425, 915}, .picture = Art::DvdPicture,
+                  .accessibleName = texts::dvdPictureName},
 };
 
 } // namespace

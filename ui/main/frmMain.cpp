@@ -55,6 +55,9 @@ frmMain::frmMain(WindowRuntime& runtime, ctlCdrom& drives, OsOperations& os)
     Timer1_.onTick([this] { Timer1_Timer(); });
     window_->onDrivesChanged([this] { Drives_Changed(); });
     Label7_.onClick([this] { Label7_Click(); });
+    // Help is what the About window gives, and F1 is the one way a keyboard
+    // reaches it: 关于 takes no focus.
+    window_->onHelpKey([this] { Label7_Click(); });
     Command1_.onClick([this] { Command1_Click(); });
     Command2_.onClick([this] { Command2_Click(); });
     Command3_.onClick([this] { Command3_Click(); });
