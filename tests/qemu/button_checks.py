@@ -138,16 +138,25 @@ def check_open_under_another_filesystem(m):
     finally:
         for _ in range(2 if covered.status == 0 else 1):  # the tmpfs, then the disc
             m.guest.run("umount-at", hexpath(HELD_DIR))
+    return expect_covered_disc_left_alone(m, data, HELD_DIR, "a covered disc", (answer, events, entry, state, points),
+                                          kept, explored)
+
+
+def expect_covered_disc_left_alone(m, data, point, what, opened, kept, explored):
+    """What the open and folder buttons must leave of a disc whose mount point
+    another filesystem hides: that filesystem and its file, the disc mounted
+    at point (points, read while the other was there), the tray shut and
+    locked, and no folder opened."""
+    answer, events, entry, state, points = opened
     expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
-    expect(kept.status == 0 and kept.lines == ["kept"], f"the tmpfs lost its file: {kept.text()}")
-    expect(not entry["tray_open"] and entry["locked"] and not events and points == [HELD_DIR],
-           f"open of a covered disc: QEMU has {state}, tray events {events}; mounted at {points}")
+    expect(kept.status == 0 and kept.lines == ["kept"], f"the filesystem over it lost its file: {kept.text()}")
+    expect(not entry["tray_open"] and entry["locked"] and not events and points == [point],
+           f"open of {what}: QEMU has {state}, tray events {events}; mounted at {points}")
     message = f"无法打开光驱设备 {data.node} 的目录。"
     expect(explored.status == 1 and explored.lines == [message],
-           f"explore of a covered disc answered {explored.status}: {explored.text()}")
+           f"explore of {what} answered {explored.status}: {explored.text()}")
     expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
-    return (f"qmp: {state}, no tray event; the disc still mounted at {points}, the tmpfs's file kept; "
-            f"explore: {message!r}")
+    return f"qmp: {state}, no tray event; the disc still mounted at {points}, the file kept; explore: {message!r}"
 
 
 def check_open_under_a_covered_parent(m):
@@ -173,15 +182,8 @@ def check_open_under_a_covered_parent(m):
     finally:
         for hex_dir in made + [hexpath(COVERED_DISC_DIR)]:
             m.guest.run("umount-at", hex_dir)
-    expect(answer.status == 0 and not answer.lines, f"open answered {answer.status}: {answer.text()}")
-    expect(kept.status == 0 and kept.lines == ["kept"], f"the stick was taken off: {kept.text()}")
-    expect(not entry["tray_open"] and entry["locked"] and not events and points == [COVERED_DISC_DIR],
-           f"open of a disc under a covered folder: QEMU has {state}, tray events {events}; mounted at {points}")
-    message = f"无法打开光驱设备 {data.node} 的目录。"
-    expect(explored.status == 1 and explored.lines == [message],
-           f"explore of a disc under a covered folder answered {explored.status}: {explored.text()}")
-    expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)} after the check")
-    return f"qmp: {state}, no tray event; the disc still mounted at {points}, the stick kept; explore: {message!r}"
+    return expect_covered_disc_left_alone(m, data, COVERED_DISC_DIR, "a disc under a covered folder",
+                                          (answer, events, entry, state, points), kept, explored)
 
 
 def await_locked(m, drive):
