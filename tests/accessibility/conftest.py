@@ -7,6 +7,7 @@ environment ctest gives: TRAYVO_PROGRAM and TRAYVO_FAKE_DRIVE_PROGRAM."""
 
 import os
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
@@ -108,8 +109,10 @@ def x_display(tmp_path):
 def wayland_display(tmp_path):
     """weston on its headless backend, with its protocol log taken from its
     own debug scope: what the program asked the compositor for."""
-    runtime_dir = tmp_path / "runtime"
-    runtime_dir.mkdir(mode=0o700)
+    # Under /tmp: a socket's path may hold 107 bytes at most, and the build
+    # tree may lie deep.
+    runtime = tempfile.TemporaryDirectory(prefix="trayvo-wayland-")
+    runtime_dir = Path(runtime.name)
     env = dict(os.environ, XDG_RUNTIME_DIR=str(runtime_dir))
     env.pop("DISPLAY", None)
     log = (tmp_path / "weston.log").open("w")
@@ -128,6 +131,7 @@ def wayland_display(tmp_path):
     for process in (protocol, compositor):
         process.terminate()
         process.wait()
+    runtime.cleanup()
 
 
 def run_program(command, display, directory):
