@@ -368,7 +368,7 @@ using AccessiblePtr = std::unique_ptr<IAccessible, Released>;
 AccessiblePtr accessibleOf(HWND control)
 {
     IAccessible* object = nullptr;
-    if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+    if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
                                             reinterpret_cast<void**>(&object))))
         return nullptr;
     return AccessiblePtr(object);
