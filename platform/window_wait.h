@@ -34,7 +34,7 @@ protected:
     virtual bool showsAWindow() const = 0;
     // Runs the window's loop, the user's input held back, until the call
     // ends (true) or the program ends first, its last window closed (false).
-    // It hands wakeWith the way to wake it.
+    // The loop tells wakeWith how the call's thread is to wake it.
     virtual bool runUntilEnded() = 0;
 
     HandlerGuard& guard() { return guard_; }
