@@ -1,8 +1,8 @@
 #include "platform/linux/sysfs_linux.h"
 
-#include "platform/linux/natural_order.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string_view>
 #include <system_error>
@@ -52,7 +52,10 @@ std::vector<std::string> blockDeviceNodes(const LinuxLocations& locations)
     std::error_code ec;
     for (fs::directory_iterator it(locations.sysBlockDir, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().string());
-    std::ranges::sort(names, naturalLess);
+    // In the order a person counts them, "sr2" before "sr10".
+    std::ranges::sort(names, [](const std::string& a, const std::string& b) {
+        return ::strverscmp(a.c_str(), b.c_str()) < 0;
+    });
     std::vector<std::string> nodes;
     nodes.reserve(names.size());
     for (const std::string& name : names)
