@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -18,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* udisksService = "org.freedesktop.UDisks2";
 constexpr const char* busService = "org.freedesktop.DBus";
-constexpr std::string_view blockPathPrefix = "/org/freedesktop/UDisks2/block_devices/";
+constexpr const char* blockPathPrefix = "/org/freedesktop/UDisks2/block_devices";
 constexpr const char* filesystemInterface = "org.freedesktop.UDisks2.Filesystem";
 // Where the system bus is when the environment names no other.
 constexpr const char* systemBusAddress = "unix:path=/run/dbus/system_bus_socket";
@@ -41,14 +43,16 @@ struct SlotUnref {
 };
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
-bool isAsciiAlnum(unsigned char byte)
-{
-    return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
-}
-
+// UDisks2 names a block device's object by its kernel name, every byte but
+// ASCII letters and digits written as _XX: sd-bus's escape, which also
+// escapes a leading digit, a thing no kernel block name has.
 std::string blockPath(std::string_view blockName)
 {
-    return std::string(blockPathPrefix) + udisks2PathElement(blockName);
+    char* path = nullptr;
+    if (sd_bus_path_encode(blockPathPrefix, std::string(blockName).c_str(), &path) < 0)
+        throw std::bad_alloc();
+    const std::unique_ptr<char, decltype(&std::free)> owned(path, &std::free);
+    return path;
 }
 
 int keepReply(sd_bus_message* reply, void* kept, sd_bus_error*)
@@ -207,24 +211,6 @@ Asked mountPoints(Conversation& udisks, const std::string& path, std::vector<std
 }
 
 } // namespace
-
-std::string udisks2PathElement(std::string_view name)
-{
-    constexpr std::string_view hexDigits = "0123456789abcdef";
-    std::string element;
-    element.reserve(name.size());
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isAsciiAlnum(byte)) {
-            element += c;
-        } else {
-            element += '_';
-            element += hexDigits[byte / 16U];
-            element += hexDigits[byte % 16U];
-        }
-    }
-    return element;
-}
 
 Udisks2::Udisks2(std::chrono::milliseconds timeLimit)
     : timeLimit_(timeLimit)

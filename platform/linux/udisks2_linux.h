@@ -9,10 +9,6 @@
 
 namespace trayvo {
 
-// How UDisks2 names a block device in its object paths: every byte outside
-// [A-Za-z0-9] becomes '_' and two lowercase hex digits ("sr0" stays "sr0").
-std::string udisks2PathElement(std::string_view name);
-
 // UDisks2 on the system bus, reached anew inside each operation: connecting
 // is cheap, and holding nothing between operations means a service restarted
 // in the meantime is simply found again.

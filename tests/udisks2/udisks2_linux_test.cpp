@@ -50,14 +50,6 @@ constexpr std::chrono::milliseconds margin = 3s;
 // encoding cannot matter.
 const std::string labelMount = "/media/user/\xe6\x95\xb0\xe6\x8d\xae \xe5\x85\x89\xe7\x9b\x98";
 
-TEST(Udisks2PathElement, EscapesEveryByteOutsideAsciiLettersAndDigits)
-{
-    EXPECT_EQ(udisks2PathElement("AZaz09"), "AZaz09");
-    EXPECT_EQ(udisks2PathElement("sr_0 a/b"), "sr_5f0_20a_2fb");
-    // 光 and a NUL: each byte, unsigned, in lowercase hex.
-    EXPECT_EQ(udisks2PathElement(std::string("\xe5\x85\x89\0", 4)), "_e5_85_89_00");
-}
-
 TEST(Udisks2Reach, FindsTheServiceOnlyOnABusWhereItRuns)
 {
     Udisks2 udisks;
