@@ -188,7 +188,7 @@ bool Win32Window::onSetCursor(HWND control)
 {
     if (busy_)
         ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-    else if (links_.contains(control))
+    else if (handCursorLabels_.contains(control))
         ::SetCursor(runtime_.handCursor());
     else
         return false;
@@ -254,7 +254,7 @@ void Win32Window::createControl(const ControlLayout& control, int row)
         labelsByHwnd_[label] = adapter.get();
         labels_[key] = std::move(adapter);
         if (control.cursor != Art::None)
-            links_.insert(label);
+            handCursorLabels_.insert(label);
         if (control.flags & Link)
             accessibles_.add(label, {.link = true});
         break;

@@ -103,7 +103,7 @@ private:
     std::map<HWND, Win32PushButton*> buttonsByHwnd_;
     std::map<UINT_PTR, Win32Timer*> timersById_;
     std::map<HWND, Image> images_;
-    std::set<HWND> links_;
+    std::set<HWND> handCursorLabels_; // labels that show the hand pointer
     std::vector<Line> lines_;
     std::vector<HWND> tabStops_;
     Handler drivesChanged_;
