@@ -83,9 +83,14 @@ if [ "${1:-}" = --run ]; then
     read -r packages_after installed_after usr_after <<<"$(footprint "$root")"
     say "installed $((packages_after - packages_before)) packages: $(((installed_after - installed_before) / 1024)) MiB by dpkg's Installed-Size; /usr grew from $((usr_before / 1024)) to $((usr_after / 1024)) MiB"
     echo "$status" >"$TRAYVO_FRESH_ROOT_RUN/status"
-    # mmdebstrap deletes the root next; it must not reach through these.
-    umount -R "$root/tmp" "$root/run" "$root/dev/shm"
-    for node in kvm fuse net/tun; do umount "$root/dev/$node" 2>/dev/null || true; done
+    # mmdebstrap unmounts and deletes the root next: what the command left
+    # running in it (only it runs there, in this PID namespace) ends first,
+    # and nothing is deleted through these mounts.
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/root")" != "$root" ] || kill -KILL "${process#/proc/}" 2>/dev/null || true
+    done
+    umount -R -l "$root/tmp" "$root/run" "$root/dev/shm"
+    for node in kvm fuse net/tun; do umount -l "$root/dev/$node" 2>/dev/null || true; done
     exit 0
 fi
 
@@ -141,7 +146,7 @@ unshare --mount --pid --uts --ipc --fork --kill-child --mount-proc \
     "$BASH" -c '[ -z "$1" ] || mount -t tmpfs -o "size=$1" fresh-root "$TMPDIR"; shift; exec "$@"' \
     - "${TRAYVO_FRESH_ROOT_TMPFS:-}" mmdebstrap --mode=root --variant=custom --skip=update --quiet \
     --setup-hook="tar --numeric-owner -C \"\$1\" -xf $base" \
-    --customize-hook="$BASH $script --enter \"\$1\"" "${options[@]}" --customize-hook="$BASH $script --run \"\$1\"" \
+    --customize-hook="$BASH '$script' --enter \"\$1\"" "${options[@]}" --customize-hook="$BASH '$script' --run \"\$1\"" \
     "$release" /dev/null "${sources[@]}" 2>&1 </dev/null | stamp || status=$?
 [ -f "$run/status" ] && [ "$status" -eq 0 ] && status=$(cat "$run/status")
 say "finished after $((SECONDS - started)) s with status $status"
