@@ -4,6 +4,7 @@ see it."""
 import os
 import platform
 import re
+import shlex
 import subprocess
 from pathlib import Path
 
@@ -57,7 +58,8 @@ def test_installs_with_apt_and_starts_on_a_clean_debian_of_this_release(deb):
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         display = ":" + xvfb.stdout.readline().strip()
-        hook = f'--customize-hook=bash {Path(__file__).parent / "in_clean_root.sh"} "$1" {deb}'
+        hook = f'--customize-hook=bash {shlex.quote(str(Path(__file__).parent / "in_clean_root.sh"))} "$1" ' \
+               f'{shlex.quote(str(deb))}'
         run = subprocess.run(["bash", str(FRESH_ROOT), hook, release], stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True, timeout=1100,
                              env=dict(os.environ, DISPLAY=display, TRAYVO_FRESH_ROOT_TMPFS="4g"))
