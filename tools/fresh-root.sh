@@ -25,7 +25,7 @@
 # Needs root, mmdebstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR,
 # TRAYVO_DEBIAN_SECURITY_MIRROR choose others). The cache is
 # TRAYVO_FRESH_ROOT_CACHE, by default /var/cache/trayvo-fresh-root: about
-# 150 MiB a release, and each run's copy while it lasts (about 5 GiB for the
+# 200 MiB a release, and each run's copy while it lasts (about 5 GiB for the
 # test command), on disk unless TRAYVO_FRESH_ROOT_TMPFS gives the size of a
 # tmpfs to hold it (unpacking on this disk took 24 s, into memory 1 s).
 set -euo pipefail
@@ -145,7 +145,7 @@ status=0
 unshare --mount --pid --uts --ipc --fork --kill-child --mount-proc \
     "$BASH" -c '[ -z "$1" ] || mount -t tmpfs -o "size=$1" fresh-root "$TMPDIR"; shift; exec "$@"' \
     - "${TRAYVO_FRESH_ROOT_TMPFS:-}" mmdebstrap --mode=root --variant=custom --skip=update --quiet \
-    --setup-hook="tar --numeric-owner -C \"\$1\" -xf $base" \
+    --setup-hook="tar --numeric-owner -C \"\$1\" -xf '$base'" \
     --customize-hook="$BASH '$script' --enter \"\$1\"" "${options[@]}" --customize-hook="$BASH '$script' --run \"\$1\"" \
     "$release" /dev/null "${sources[@]}" 2>&1 </dev/null | stamp || status=$?
 [ -f "$run/status" ] && [ "$status" -eq 0 ] && status=$(cat "$run/status")
