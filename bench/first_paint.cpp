@@ -41,12 +41,6 @@ namespace {
 using namespace xcb_support;
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& message)
-{
-    std::fprintf(stderr, "first_paint: %s\n", message.c_str());
-    std::exit(2);
-}
-
 long rssKib(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -31,12 +31,6 @@ namespace {
 using namespace xcb_support;
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& message)
-{
-    std::fprintf(stderr, "hotplug_latency: %s\n", message.c_str());
-    std::exit(2);
-}
-
 double msBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();

@@ -1,10 +1,13 @@
 #pragma once
 
-// What the benchmarks' tools that watch an X server share: replies freed with
-// their scope, a window's title, and the DAMAGE extension made ready.
+// What the benchmarks' tools that watch an X server share: their last word,
+// replies freed with their scope, a window's title, and the DAMAGE extension
+// made ready.
 
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
+
+#include <err.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +16,12 @@
 #include <utility>
 
 namespace xcb_support {
+
+// "tool: message" on standard error, as err(3) writes it, and status 2.
+[[noreturn]] inline void fail(const std::string& message)
+{
+    errx(2, "%s", message.c_str());
+}
 
 struct FreeDeleter {
     void operator()(void* pointer) const noexcept { std::free(pointer); }

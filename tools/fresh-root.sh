@@ -1,184 +1,153 @@
 #!/usr/bin/env bash
 # Runs a command the way a new user meets this project: as root, in a fresh
 # clone of this repository's current commit, on a Debian that holds nothing
-# but debootstrap's minimal base. It proves the README's set-up commands on
+# but mmdebstrap's minimal base. It proves the README's set-up commands on
 # each release, for example
 #
 #     bash tools/fresh-root.sh bookworm 'bash tools/run.sh'
 #     bash tools/fresh-root.sh trixie 'bash tools/test.sh'
 #
-# The base system of each release is made once with debootstrap
-# (--variant=minbase) and kept as a tarball in the cache folder, outside the
-# clone; every run unpacks a fresh copy of it, clones the commit into
-# /root/trayvo2010 with a copy of the project's shared documents beside it
-# (/root/shared, as CI lays them), and runs COMMAND there with CI=true and no
-# standard input. Only committed work takes part.
+# The base (--variant=minbase, apt reading the release, its updates and its
+# security fixes) is made once and kept as a tarball in the cache folder;
+# each run unpacks a fresh copy, clones the commit into /root/trayvo2010 with
+# the project's shared documents beside it (/root/shared, as CI lays them)
+# and runs COMMAND there with CI=true and no standard input. Only committed
+# work takes part. mmdebstrap gives the root /proc, /sys and /dev; this adds
+# /dev/kvm, fuse and tun where the host has them, and tmpfs on /run, /tmp and
+# /dev/shm. Everything runs in private mount, PID, UTS and IPC namespaces, so
+# that however it ends the kernel takes its mounts and processes away with
+# it. Every line carries the seconds since the start, and the run closes with
+# what the command installed.
 #
-# The command gets what a fresh machine gives it: /proc, /sys, a /dev of its
-# own (pseudo-terminals, shared memory, /dev/kvm where the host has it), /run,
-# a /tmp, the host's name servers and network. It runs in private mount, PID,
-# UTS and IPC namespaces, so that however it ends, the kernel takes its mounts
-# and processes away with it; the copy is deleted afterwards unless
-# TRAYVO_FRESH_ROOT_KEEP=1. Every line of output carries the seconds since the
-# command started, and the run closes with what the command installed.
-#
-# Usage: fresh-root.sh RELEASE COMMAND
-# Needs root, debootstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR
-# chooses another); apt in the root reads the release, its updates and its
-# security fixes, as on an installed machine. The cache is
+# Usage: fresh-root.sh [MMDEBSTRAP_OPTION...] RELEASE [COMMAND]
+# Options such as --customize-hook go to mmdebstrap; its customize hooks run
+# after the clone and before COMMAND, and count in what was installed.
+# Needs root, mmdebstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR,
+# TRAYVO_DEBIAN_SECURITY_MIRROR choose others). The cache is
 # TRAYVO_FRESH_ROOT_CACHE, by default /var/cache/trayvo-fresh-root: about
 # 200 MiB a release, and each run's copy while it lasts (about 5 GiB for the
-# test command). A run killed outright leaves its copy in runs/.
+# test command), on disk unless TRAYVO_FRESH_ROOT_TMPFS gives the size of a
+# tmpfs to hold it (unpacking on this disk took 24 s, into memory 1 s).
 set -euo pipefail
 
-mirror=${TRAYVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-security_mirror=${TRAYVO_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
-cache=${TRAYVO_FRESH_ROOT_CACHE:-/var/cache/trayvo-fresh-root}
-clone_dir=/root/trayvo2010 # inside the root; the shared documents go beside it
-
+say() { printf 'fresh-root: %s\n' "$*"; }
 die() {
-    printf 'fresh-root: %s\n' "$*" >&2
+    say "$*" >&2
     exit 1
 }
-say() { printf 'fresh-root: %s\n' "$*"; }
 
-# --- Inside the namespaces: the machine, then the command ----------------------
+# --- Customize hooks, inside the namespaces; $2 is the root ---------------------
 
-if [ -n "${TRAYVO_FRESH_ROOT_INSIDE:-}" ]; then
-    root=$1 command=$2
+clone_dir=/root/trayvo2010
 
-    # The root a mount of its own, as / is on a machine: unshare --mount
-    # inside, for one, changes the propagation of / and needs it to be one.
-    mount --bind "$root" "$root"
-    mount -t proc proc "$root/proc"
-    mount --rbind /sys "$root/sys"
-    mount --make-rslave "$root/sys"
+footprint() { # what dpkg says is installed, and what /usr takes, in KiB
+    chroot "$1" sh -c "dpkg-query -W -f='\${Installed-Size}\n' | awk '{ s += \$1; n++ } END { print n, s }'; du -skx /usr | cut -f1" |
+        tr '\n' ' '
+}
 
-    # A /dev of its own, with the host's devices a machine has bound into it:
-    # what the command creates there stays there.
-    mount -t tmpfs -o mode=0755,nosuid,size=64m dev "$root/dev"
-    for node in null zero full random urandom tty kvm fuse net/tun; do
+if [ "${1:-}" = --enter ]; then
+    root=$2
+    for node in kvm fuse net/tun; do
         [ -c "/dev/$node" ] || continue
         mkdir -p "$(dirname "$root/dev/$node")"
         touch "$root/dev/$node"
         mount --bind "/dev/$node" "$root/dev/$node"
     done
-    ln -s /proc/self/fd "$root/dev/fd"
-    ln -s /proc/self/fd/0 "$root/dev/stdin"
-    ln -s /proc/self/fd/1 "$root/dev/stdout"
-    ln -s /proc/self/fd/2 "$root/dev/stderr"
-    mkdir "$root/dev/pts" "$root/dev/shm"
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620,gid=5 devpts "$root/dev/pts"
-    ln -s pts/ptmx "$root/dev/ptmx"
     mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
-
     mount -t tmpfs -o mode=0755,nosuid,nodev run "$root/run"
     mkdir -m 1777 "$root/run/lock"
     mount -t tmpfs -o mode=1777,nosuid,nodev tmp "$root/tmp"
-    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-
-    # What dpkg says is installed, and what /usr takes on disk, in KiB.
-    footprint() {
-        chroot "$root" sh -c \
-            "dpkg-query -W -f='\${Installed-Size}\n' | awk '{ s += \$1; n++ } END { print n, s }'; du -skx /usr | cut -f1" |
-            tr '\n' ' '
-    }
-    read -r packages_before installed_before usr_before <<<"$(footprint)"
-    say "the base holds $packages_before packages: $((installed_before / 1024)) MiB by dpkg's Installed-Size; /usr $((usr_before / 1024)) MiB"
-
-    status=0
-    chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 CI=true \
-        /bin/bash -c "cd $clone_dir && $command" </dev/null || status=$?
-
-    read -r packages_after installed_after usr_after <<<"$(footprint)"
-    say "the command exited with status $status"
-    say "installed $((packages_after - packages_before)) packages: $(((installed_after - installed_before) / 1024)) MiB by dpkg's Installed-Size; /usr grew from $((usr_before / 1024)) to $((usr_after / 1024)) MiB"
-    exit $status
+    if [ -n "$TRAYVO_FRESH_ROOT_COMMAND" ]; then
+        git clone -q --no-hardlinks --no-checkout "$TRAYVO_FRESH_ROOT_REPO" "$root$clone_dir"
+        git -C "$root$clone_dir" checkout -q --detach "$TRAYVO_FRESH_ROOT_COMMIT"
+        if [ -d "$TRAYVO_FRESH_ROOT_REPO/../shared" ]; then
+            cp -r "$TRAYVO_FRESH_ROOT_REPO/../shared" "$root$clone_dir/../shared"
+            chmod -R a-w "$root$clone_dir/../shared"
+        fi
+    fi
+    echo "$(footprint "$root")" >"$TRAYVO_FRESH_ROOT_RUN/before"
+    read -r packages installed usr <"$TRAYVO_FRESH_ROOT_RUN/before"
+    say "the base holds $packages packages: $((installed / 1024)) MiB by dpkg's Installed-Size; /usr $((usr / 1024)) MiB"
+    exit 0
 fi
 
-# --- Outside: the base system, the copy and the clone --------------------------
+if [ "${1:-}" = --run ]; then
+    root=$2 command=$TRAYVO_FRESH_ROOT_COMMAND status=0
+    if [ -n "$command" ]; then
+        chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash \
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 CI=true \
+            /bin/bash -c "cd $clone_dir && $command" </dev/null || status=$?
+        say "the command exited with status $status"
+    fi
+    read -r packages_before installed_before usr_before <"$TRAYVO_FRESH_ROOT_RUN/before"
+    read -r packages_after installed_after usr_after <<<"$(footprint "$root")"
+    say "installed $((packages_after - packages_before)) packages: $(((installed_after - installed_before) / 1024)) MiB by dpkg's Installed-Size; /usr grew from $((usr_before / 1024)) to $((usr_after / 1024)) MiB"
+    echo "$status" >"$TRAYVO_FRESH_ROOT_RUN/status"
+    # mmdebstrap unmounts and deletes the root next: what the command left
+    # running in it (only it runs there, in this PID namespace) ends first,
+    # and nothing is deleted through these mounts.
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/root")" != "$root" ] || kill -KILL "${process#/proc/}" 2>/dev/null || true
+    done
+    umount -R -l "$root/tmp" "$root/run" "$root/dev/shm"
+    for node in kvm fuse net/tun; do umount -l "$root/dev/$node" 2>/dev/null || true; done
+    exit 0
+fi
 
-[ $# -eq 2 ] || die "usage: $0 RELEASE COMMAND (for example: $0 trixie 'bash tools/test.sh')"
-release=$1 command=$2
+# --- Outside: the base system, then one run from it ------------------------------
+
+options=()
+while [[ ${1:-} == --* ]]; do
+    options+=("$1")
+    shift
+done
+[ $# -eq 1 ] || [ $# -eq 2 ] || die "usage: $0 [MMDEBSTRAP_OPTION...] RELEASE [COMMAND]"
+release=$1
 [[ $release =~ ^[a-z]+$ ]] || die "the release is a Debian code name such as bookworm or trixie, not '$release'"
-[ "$(id -u)" -eq 0 ] || die "needs root: it runs debootstrap and chroot and mounts file systems"
-for tool in debootstrap git unshare chroot tar flock; do
+[ "$(id -u)" -eq 0 ] || die "needs root: mmdebstrap's root mode, chroot and mounts"
+for tool in mmdebstrap git unshare chroot flock; do
     command -v "$tool" >/dev/null || die "$tool is missing"
 done
 
+mirror=${TRAYVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+security_mirror=${TRAYVO_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+sources=("deb $mirror $release main" "deb $mirror $release-updates main" "deb $security_mirror $release-security main")
+cache=${TRAYVO_FRESH_ROOT_CACHE:-/var/cache/trayvo-fresh-root}
+base=$cache/$release-mmdebstrap-minbase.tar
+mkdir -p "$cache/runs"
+
 repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 commit=$(git -C "$repo" rev-parse HEAD)
-[ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] ||
+[ $# -eq 1 ] || [ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] ||
     say "uncommitted changes in $repo take no part: the run uses commit ${commit:0:12}"
 
-mkdir -p "$cache/runs"
-base=$cache/debian-$release-minbase.tar
-
-# A fresh install of Debian reads its release's updates and security fixes
-# too; debootstrap names only the release itself.
-write_sources() { # root
-    cat >"$1/etc/apt/sources.list" <<EOF
-deb $mirror $release main
-deb $mirror $release-updates main
-deb $security_mirror $release-security main
-EOF
-    printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$1/etc/hosts"
-}
-
-make_base() {
-    local new=$cache/base-$release
-    rm -rf --one-file-system "$new"
-    say "making a $release base system with debootstrap from $mirror"
-    # In a mount namespace of its own: debootstrap mounts /proc and /sys into
-    # the new system, and a failure half-way must not leave them mounted.
-    if ! unshare --mount debootstrap --variant=minbase "$release" "$new" "$mirror" \
-        >"$cache/debootstrap-$release.log" 2>&1; then
-        tail -n 30 "$cache/debootstrap-$release.log" >&2
-        die "debootstrap could not make $release (log: $cache/debootstrap-$release.log)"
-    fi
-    write_sources "$new"
-    tar --numeric-owner -C "$new" -cf "$base.tmp" .
-    mv "$base.tmp" "$base"
-    rm -rf --one-file-system "$new"
-    say "base system kept in $base ($(du -m "$base" | cut -f1) MiB)"
-}
-
+script=$(realpath "$0")
+started=$SECONDS
+stamp() { while IFS= read -r line; do printf '[%5ds] %s\n' $((SECONDS - started)) "$line"; done; }
 (
     flock -w 1800 9 || die "another run keeps $cache/$release.lock"
-    [ -f "$base" ] || make_base
+    [ -f "$base" ] && exit 0
+    say "making a $release base system with mmdebstrap from $mirror"
+    # The package lists stay: a fresh install has them too.
+    mmdebstrap --mode=root --variant=minbase --format=tar --skip=cleanup/apt/lists \
+        "$release" "$base.tmp" "${sources[@]}" 2>&1 | stamp
+    mv "$base.tmp" "$base"
+    say "base system kept in $base ($(du -m "$base" | cut -f1) MiB)"
 ) 9>"$cache/$release.lock"
 
 run=$(mktemp -d "$cache/runs/$release.XXXXXX")
-root=$run/root
-cleanup() {
-    if [ "${TRAYVO_FRESH_ROOT_KEEP:-0}" = 1 ]; then
-        say "the root is kept in $root"
-    else
-        # The namespaces, and with them every mount into the root, are gone
-        # by now; --one-file-system guards against one that is not.
-        rm -rf --one-file-system "$run"
-    fi
-}
-trap cleanup EXIT
-
-mkdir "$root"
-tar --numeric-owner -C "$root" -xf "$base"
-git clone -q --no-hardlinks --no-checkout "$repo" "$root$clone_dir"
-git -C "$root$clone_dir" checkout -q --detach "$commit"
-if [ -d "$repo/../shared" ]; then
-    cp -r "$repo/../shared" "$root$clone_dir/../shared"
-    chmod -R a-w "$root$clone_dir/../shared"
-else
-    say "no $repo/../shared to lay beside the clone"
-fi
-
-say "$release, commit ${commit:0:12}, in $root: $command"
-started=$SECONDS
+trap 'rm -rf --one-file-system "$run"' EXIT
+export TRAYVO_FRESH_ROOT_REPO=$repo TRAYVO_FRESH_ROOT_COMMIT=$commit TRAYVO_FRESH_ROOT_RUN=$run \
+    TRAYVO_FRESH_ROOT_COMMAND=${2:-} TMPDIR=$run/tmp
+mkdir "$TMPDIR"
+say "$release, commit ${commit:0:12}: ${2:-(no command)}"
 status=0
-TRAYVO_FRESH_ROOT_INSIDE=1 unshare --mount --pid --uts --ipc --fork --kill-child \
-    "$BASH" "$0" "$root" "$command" 2>&1 </dev/null |
-    while IFS= read -r line; do printf '[%5ds] %s\n' $((SECONDS - started)) "$line"; done ||
-    status=$?
+unshare --mount --pid --uts --ipc --fork --kill-child --mount-proc \
+    "$BASH" -c '[ -z "$1" ] || mount -t tmpfs -o "size=$1" fresh-root "$TMPDIR"; shift; exec "$@"' \
+    - "${TRAYVO_FRESH_ROOT_TMPFS:-}" mmdebstrap --mode=root --variant=custom --skip=update --quiet \
+    --setup-hook="tar --numeric-owner -C \"\$1\" -xf '$base'" \
+    --customize-hook="$BASH '$script' --enter \"\$1\"" "${options[@]}" --customize-hook="$BASH '$script' --run \"\$1\"" \
+    "$release" /dev/null "${sources[@]}" 2>&1 </dev/null | stamp || status=$?
+[ -f "$run/status" ] && [ "$status" -eq 0 ] && status=$(cat "$run/status")
 say "finished after $((SECONDS - started)) s with status $status"
-exit $status
+exit "$status"

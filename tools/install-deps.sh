@@ -58,7 +58,7 @@ test_packages=(
     # no 32-bit programs
     wine64 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     # packaging and its tests (CPack's Debian generator runs file)
-    dpkg-dev file desktop-file-utils appstream debootstrap x11-utils
+    dpkg-dev file desktop-file-utils appstream mmdebstrap x11-utils python3-pil
 )
 
 case $1 in

@@ -9,29 +9,17 @@ import os
 import re
 import subprocess
 import time
-from dataclasses import dataclass
+from collections import namedtuple
 
 import pyatspi
 
 from conftest import APP_NAME, ACTION_LIMIT_S, pump, wait_for, windows
 
 ABOUT_TITLE = "关于 Trayvo"
-NO_DRIVE = "程序发现，当前计算机\n没有可用的光驱设备。"
-SITE_LINK = "\u3000\u3000同时欢迎您访问《Quenbrook》"
-SITE = "https://quenbrook.example/"
 
 
-@dataclass(frozen=True)
-class Node:
-    depth: int
-    role: object  # compared as pyatspi's constant: its names differ between releases
-    name: str
-    description: str
-    labelled_by: tuple
-    label_for: tuple
-    actions: tuple
-    focusable: bool
-    accessible: object
+# role is compared as pyatspi's constant: its names differ between releases.
+Node = namedtuple("Node", "depth role name description labelled_by label_for actions focusable accessible")
 
 
 def related(accessible, relation):
@@ -78,8 +66,9 @@ def act(node):
     return time.monotonic() - started
 
 
-def gone(program, title):
-    return lambda: not any(window is not None and window.name == title for window in program.app)
+def close_about(program, about):
+    act(by_name(about)["关闭"])
+    wait_for("About closed", lambda: not windows(program.app, ABOUT_TITLE))
 
 
 def check_main_window(nodes):
@@ -90,7 +79,7 @@ def check_main_window(nodes):
     [selector] = [node for node in nodes if node.role == pyatspi.ROLE_COMBO_BOX]
     # Qt names a selector by its label while it holds nothing, by its item after.
     assert (selector.name, selector.labelled_by) == ("请选择光驱设备：", ("请选择光驱设备：",))
-    assert named[NO_DRIVE].labelled_by == ("状态：",)
+    assert named["程序发现，当前计算机\n没有可用的光驱设备。"].labelled_by == ("状态：",)
     assert named["装有文件的文件夹"].role == pyatspi.ROLE_IMAGE
     assert [node.role for node in nodes if node.role in (pyatspi.ROLE_FILLER, pyatspi.ROLE_SEPARATOR)] == [pyatspi.ROLE_SEPARATOR]
     about = named["关于"]
@@ -118,21 +107,18 @@ def test_main_and_about_windows_as_a_screen_reader_reads_them(x_display, program
     assert about[0].role == pyatspi.ROLE_DIALOG
     named = by_name(about)
     assert named["托盘里放着光盘的 DVD 光驱"].role == pyatspi.ROLE_IMAGE
-    site = named[SITE_LINK]
+    site = named["\u3000\u3000同时欢迎您访问《Quenbrook》"]
     assert (site.role, site.description, len(site.actions)) == (pyatspi.ROLE_LINK, "Velmoor个人工作室的软件网站《Quenbrook》", 1)
     act(site)
     wait_for("the opener started", program.opener_starts)
     pump(1)
-    assert program.opener_starts() == [SITE]
-    act(named["关闭"])
-    wait_for("About closed", gone(program, ABOUT_TITLE))
+    assert program.opener_starts() == ["https://quenbrook.example/"]
+    close_about(program, about)
 
     # F1, as the keyboard gives it to the main window.
     subprocess.run(["xdotool", "search", "--sync", "--name", f"^{APP_NAME}$", "windowfocus", "--sync", "key", "F1"],
                    env={"DISPLAY": x_display["DISPLAY"]}, check=True, timeout=ACTION_LIMIT_S)
-    about = by_name(outline(program.window(ABOUT_TITLE)))
-    act(about["关闭"])
-    wait_for("About closed", gone(program, ABOUT_TITLE))
+    close_about(program, outline(program.window(ABOUT_TITLE)))
 
 
 def test_a_status_line_change_comes_as_its_text_changing(x_display, program_on):
@@ -158,14 +144,12 @@ def test_a_status_line_change_comes_as_its_text_changing(x_display, program_on):
                               ("object:text-changed:insert", "光驱设备中没有光盘。")]
 
 
-def test_on_wayland_the_window_comes_up_named_and_reads_as_on_x(x_display, wayland_display, program_on):
+def test_on_wayland_the_window_comes_up_named_and_reads_as_on_x(x_display, wayland_display, program_on, tmp_path):
     on_x = as_text(outline(program_on(x_display).window(APP_NAME)))
     on_wayland = as_text(outline(program_on(wayland_display).window(APP_NAME)))
     assert on_wayland == on_x
     # The compositor's own record of what the program asked of it: a
     # toplevel with the title and id, shown with a buffer.
-    log = wayland_display["protocol_log"]
-    requests = wait_for("the window's first frame", lambda: re.search(
+    wait_for("the window's first frame", lambda: re.search(
         r"set_title\(\"Trayvo2010\"\).*set_app_id\(\"example\.quenbrook\.Trayvo2010\"\).*attach\(wl_buffer.*commit\(\)",
-        log.read_text(), re.S))
-    assert requests
+        (tmp_path / "protocol.log").read_text(), re.S))
