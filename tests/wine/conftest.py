@@ -105,9 +105,6 @@ class Wine:
     def act(self, title, control_id, action, window_class=MAIN_CLASS):
         return self.probe("act", window_class, title, control_id, action)
 
-    def text(self, control_id, title=MAIN_TITLE):
-        return controls(self.window(title)).get(control_id, {}).get("text")
-
     def screen(self):
         """The virtual screen once it has stopped changing: a window just
         shown may still be painting."""
@@ -124,11 +121,7 @@ class Wine:
 
 @pytest.fixture
 def wine():
-    """The run's Wine, checked to be what the checks rely on: a Chinese
-    system with a CD-ROM drive D: holding a disc."""
     session = Wine()
-    system = session.probe("system")
-    assert (system["acp"], system["driveTypeD"], system["discReadable"]) == (936, 5, True)
     yield session
     for process in session.processes:
         if process.poll() is None:

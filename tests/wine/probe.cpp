@@ -2,9 +2,10 @@
 // or an accessibility tool would, for the checks under Wine. Every answer is
 // one JSON object on stdout.
 //
-//   probe window CLASS TITLE            the window and its controls: texts, layout,
-//                                       the pictures their font gives their
-//                                       characters, and what MSAA says of them
+//   probe window CLASS TITLE            the window (any title if empty), whether it
+//                                       is in front, and its controls: texts,
+//                                       layout, the pictures their font gives
+//                                       their characters, what MSAA says of them
 //   probe act CLASS TITLE ID ACTION     on control ID (0: the window itself):
 //                                       click       a button clicked
 //                                       notify      the click as the button tells its
@@ -12,9 +13,7 @@
 //                                       help-key    F1 as the keyboard queues it
 //                                       close       the title bar's X
 //                                       default-action  MSAA's, timed
-//   probe windows                       every top-level window, and which is in front
 //   probe version FILE                  the file's version resource
-//   probe system                        the code page and drive D:
 //   probe define-drive LETTER TYPE PATH Wine's mount manager makes LETTER a drive
 //                                       of TYPE (cdrom, removable or none, which
 //                                       removes it) on the Unix folder PATH
@@ -50,18 +49,6 @@ std::string concat(const Parts&... parts)
 {
     std::string out;
     (out += ... += parts);
-    return out;
-}
-
-std::string utf8(std::wstring_view text)
-{
-    if (text.empty())
-        return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                          nullptr);
     return out;
 }
 
@@ -252,7 +239,9 @@ std::string windowJson(HWND window)
             controls += concat(controls.empty() ? "" : ",", controlJson(child));
     }
     const HWND owner = ::GetWindow(window, GW_OWNER);
-    return concat("{\"found\":true,\"visible\":", boolean(::IsWindowVisible(window)),
+    return concat("{\"found\":true,\"title\":", quoted(windowText(window)),
+                  ",\"visible\":", boolean(::IsWindowVisible(window)),
+                  ",\"foreground\":", boolean(::GetForegroundWindow() == window),
                   ",\"enabled\":", boolean(::IsWindowEnabled(window)),
                   ",\"owner\":", owner ? quoted(className(owner) + L"|" + windowText(owner)) : "null",
                   ",\"style\":", std::to_string(static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE))),
@@ -262,9 +251,14 @@ std::string windowJson(HWND window)
 
 // --- Commands ---------------------------------------------------------------
 
+HWND find(const wchar_t* windowClass, const wchar_t* title)
+{
+    return ::FindWindowW(windowClass, *title ? title : nullptr);
+}
+
 int showWindow(const wchar_t* windowClass, const wchar_t* title)
 {
-    const HWND window = ::FindWindowW(windowClass, title);
+    const HWND window = find(windowClass, title);
     print(window ? windowJson(window) : "{\"found\":false}");
     return 0;
 }
@@ -288,24 +282,11 @@ bool perform(HWND window, HWND control, int id, std::wstring_view action)
 
 int act(const wchar_t* windowClass, const wchar_t* title, int id, std::wstring_view action)
 {
-    const HWND window = ::FindWindowW(windowClass, title);
+    const HWND window = find(windowClass, title);
     const HWND control = window && id ? ::GetDlgItem(window, id) : window;
     const ULONGLONG start = ::GetTickCount64();
     const bool done = control && perform(window, control, id, action);
     print(concat("{\"done\":", boolean(done), ",\"ms\":", std::to_string(::GetTickCount64() - start), "}"));
-    return 0;
-}
-
-int listWindows()
-{
-    std::vector<HWND> windows;
-    ::EnumWindows(&collectWindow, reinterpret_cast<LPARAM>(&windows));
-    std::string found;
-    for (const HWND window : windows) {
-        found += concat(found.empty() ? "" : ",", "{\"title\":", quoted(windowText(window)), ",\"class\":",
-                        quoted(className(window)), ",\"visible\":", boolean(::IsWindowVisible(window)), "}");
-    }
-    print(concat("{\"windows\":[", found, "],\"foreground\":", quoted(className(::GetForegroundWindow())), "}"));
     return 0;
 }
 
@@ -343,15 +324,6 @@ int showVersion(const wchar_t* file)
     return 0;
 }
 
-int showSystem()
-{
-    ULARGE_INTEGER total{};
-    const bool readable = ::GetDiskFreeSpaceExW(L"D:\\", nullptr, &total, nullptr);
-    print(concat("{\"acp\":", std::to_string(::GetACP()), ",\"driveTypeD\":",
-                 std::to_string(::GetDriveTypeW(L"D:\\")), ",\"discReadable\":", boolean(readable), "}"));
-    return 0;
-}
-
 // Wine's own request to its mount manager for a drive letter, as winecfg
 // makes it: the letter's dosdevices link and its type under
 // HKLM\Software\Wine\Drives. The Unix path follows the structure.
@@ -370,13 +342,16 @@ struct WineUnixDrive {
 
 int defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& path)
 {
-    const std::string unixPath = utf8(path);
-    std::vector<char> request(sizeof(WineUnixDrive) + unixPath.size() + 1, '\0');
+    // The path in UTF-8, at most three bytes for each UTF-16 unit, and its zero.
+    std::string unixPath(path.size() * 3 + 1, '\0');
+    unixPath.resize(static_cast<std::size_t>(::WideCharToMultiByte(
+        CP_UTF8, 0, path.c_str(), -1, unixPath.data(), static_cast<int>(unixPath.size()), nullptr, nullptr)));
+    std::vector<char> request(sizeof(WineUnixDrive) + unixPath.size(), '\0');
     auto* drive = reinterpret_cast<WineUnixDrive*>(request.data());
     drive->size = static_cast<ULONG>(request.size());
     drive->type = type == L"cdrom" ? DRIVE_CDROM : type == L"removable" ? DRIVE_REMOVABLE : DRIVE_NO_ROOT_DIR;
     drive->letter = letter;
-    drive->mountPointOffset = unixPath.empty() ? 0 : sizeof(WineUnixDrive);
+    drive->mountPointOffset = path.empty() ? 0 : sizeof(WineUnixDrive);
     std::copy(unixPath.begin(), unixPath.end(), request.begin() + sizeof(WineUnixDrive));
     const UniqueHandle manager(::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -398,7 +373,7 @@ int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windo
     volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
     volume.dbcv_unitmask = 1u << (letter - L'A');
     const WPARAM code = event == L"arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
-    const HWND window = ::FindWindowW(windowClass, title);
+    const HWND window = find(windowClass, title);
     DWORD_PTR answer = 0;
     const bool sent = window
                       && ::SendMessageTimeoutW(window, WM_DEVICECHANGE, code, reinterpret_cast<LPARAM>(&volume),
@@ -429,16 +404,12 @@ int wmain(int argc, wchar_t** argv)
         return showWindow(argv[2], argv[3]);
     if (is(L"act", 4))
         return act(argv[2], argv[3], std::stoi(args[3]), args[4]);
-    if (is(L"windows", 0))
-        return listWindows();
     if (is(L"version", 1))
         return showVersion(argv[2]);
-    if (is(L"system", 0))
-        return showSystem();
     if (is(L"define-drive", 3))
         return defineDrive(argv[2][0], args[2], args[3]);
     if (is(L"device-change", 4))
         return deviceChange(args[1], argv[3][0], argv[4], argv[5]);
-    print("{\"error\":\"usage: probe window|act|windows|version|system|define-drive|device-change ...\"}");
+    print("{\"error\":\"usage: probe window|act|version|define-drive|device-change ...\"}");
     return 2;
 }

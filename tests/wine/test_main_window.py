@@ -56,7 +56,7 @@ def test_main_window(wine):
     face_share, black_share = share(interior, lambda p: p == face), share(interior, lambda p: max(p) < 64)
     assert face_share > 0.95 and black_share < 0.01, "the frame's inside shows the form's face, nothing black"
 
-    status = lambda: wine.text(MAIN["CDROMstatus"])
+    status = lambda: controls(wine.window())[MAIN["CDROMstatus"]]["text"]
     away = wine.disc.with_name("disc.away")
     wine.disc.rename(away)
     try:
@@ -114,8 +114,8 @@ def test_tray(wine):
 def explorers(wine):
     """Wine's explorer windows and, from their command lines, this prefix's
     processes that explore D:\\."""
-    windows = [w["title"] for w in wine.probe("windows")["windows"]
-               if w["class"] == "ExplorerWClass" and w["visible"]]
+    window = wine.window("", "ExplorerWClass")
+    windows = [window["title"]] if window["found"] and window["visible"] else []
     prefix = os.environ["WINEPREFIX"].encode()
     processes = []
     for entry in Path("/proc").glob("[0-9]*"):
@@ -156,8 +156,8 @@ def test_message(wine):
     explorer.rename(explorer.with_name("explorer.exe.away"))
     wine.start_program()
     wine.start(["notepad"])
-    front = lambda: wine.probe("windows")["foreground"]
-    assert wait_until(front, lambda found: found == "Notepad") == "Notepad", "another program is in front"
+    notepad = lambda: wine.window("", "Notepad").get("foreground")
+    assert wait_until(notepad, bool), "another program is in front"
     # Told of the click without one, which would bring the program to the front.
     wine.act(MAIN_TITLE, MAIN["Command3"], "notify")
     box = wine.wait_window(MAIN_TITLE, "#32770")

@@ -2,7 +2,7 @@
 # A private Wine for one test run, set up as a Simplified Chinese PC with one
 # CD-ROM drive, D:, holding a disc.
 #
-# usage: wine_prefix.sh win32|win64 CACHE RUN [-- COMMAND...]
+# usage: wine_prefix.sh win32|win64 CACHE RUN -- COMMAND...
 #
 # win32 runs 32-bit programs in a 32-bit prefix, win64 64-bit programs in a
 # 64-bit prefix with the 64-bit loader alone, for hosts that cannot start
@@ -13,17 +13,15 @@
 # and the disc: the folder RUN/disc, which D: shows. Rename the folder away
 # and D: holds no disc; bring it back and the disc is in again.
 #
-# With a COMMAND, runs it on a virtual X server of its own with the prefix in
-# its environment, then stops the run's Wine and removes its prefix; the
-# command's exit status is the script's. Without, writes the environment to
-# RUN/wine.env for a caller that manages its own processes.
+# Runs COMMAND on a virtual X server of its own with the prefix in its
+# environment, then stops the run's Wine and removes its prefix; the
+# command's exit status is the script's.
 set -euo pipefail
 
 arch=$1
 cache=$(realpath -m "$2")
 run=$(realpath -m "$3")
-shift 3
-[ "${1-}" = "--" ] && shift
+shift 4
 
 started=$SECONDS
 
@@ -34,7 +32,7 @@ win32) wine_loader=wine ;;
 # it is installed, also where the kernel cannot run it.
 win64) wine_loader=/usr/lib/wine/wine64 ;;
 *)
-    echo "usage: $0 win32|win64 CACHE RUN [-- COMMAND...]" >&2
+    echo "usage: $0 win32|win64 CACHE RUN -- COMMAND..." >&2
     exit 2
     ;;
 esac
@@ -186,14 +184,11 @@ prepare_run() {
     done
     wine_environment "$run/prefix" "$run/home"
     export TRAYVO_BROWSER_LOG=$run/browser.log TRAYVO_WINE_RUN=$run
-    export -p | grep -E ' (WINE[A-Z]*|HOME|XDG_[A-Z_]*|LOCPATH|LANG|DBUS_SESSION_BUS_ADDRESS|TRAYVO_[A-Z_]*)=' >"$run/wine.env"
 }
 
 prepare_template
 prepare_run
 echo "wine prefix: run ready in $run after $((SECONDS - started)) s"
-
-[ $# -eq 0 ] && exit 0
 
 cleanup() {
     stop_wine "$WINEPREFIX"
