@@ -256,11 +256,10 @@ HWND find(const wchar_t* windowClass, const wchar_t* title)
     return ::FindWindowW(windowClass, *title ? title : nullptr);
 }
 
-int showWindow(const wchar_t* windowClass, const wchar_t* title)
+void showWindow(const wchar_t* windowClass, const wchar_t* title)
 {
     const HWND window = find(windowClass, title);
     print(window ? windowJson(window) : "{\"found\":false}");
-    return 0;
 }
 
 // Posted, not sent, but for MSAA's action: an action that opens a modal
@@ -280,23 +279,22 @@ bool perform(HWND window, HWND control, int id, std::wstring_view action)
     return action == L"default-action" && object && SUCCEEDED(object->accDoDefaultAction(self()));
 }
 
-int act(const wchar_t* windowClass, const wchar_t* title, int id, std::wstring_view action)
+void act(const wchar_t* windowClass, const wchar_t* title, int id, std::wstring_view action)
 {
     const HWND window = find(windowClass, title);
     const HWND control = window && id ? ::GetDlgItem(window, id) : window;
     const ULONGLONG start = ::GetTickCount64();
     const bool done = control && perform(window, control, id, action);
     print(concat("{\"done\":", boolean(done), ",\"ms\":", std::to_string(::GetTickCount64() - start), "}"));
-    return 0;
 }
 
-int showVersion(const wchar_t* file)
+void showVersion(const wchar_t* file)
 {
     DWORD ignored = 0;
     std::vector<std::byte> data(::GetFileVersionInfoSizeW(file, &ignored));
     if (data.empty() || !::GetFileVersionInfoW(file, 0, static_cast<DWORD>(data.size()), data.data())) {
         print("{}");
-        return 0;
+        return;
     }
     void* value = nullptr;
     UINT size = 0;
@@ -321,7 +319,6 @@ int showVersion(const wchar_t* file)
     }
     json.back() = '}';
     print(json);
-    return 0;
 }
 
 // Wine's own request to its mount manager for a drive letter, as winecfg
@@ -340,7 +337,7 @@ struct WineUnixDrive {
     USHORT labelOffset;
 };
 
-int defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& path)
+void defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& path)
 {
     // The path in UTF-8, at most three bytes for each UTF-16 unit, and its zero.
     std::string unixPath(path.size() * 3 + 1, '\0');
@@ -360,13 +357,12 @@ int defineDrive(wchar_t letter, const std::wstring& type, const std::wstring& pa
                          && ::DeviceIoControl(manager.get(), defineUnixDrive, request.data(),
                                               static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
     print(concat("{\"defined\":", boolean(defined), "}"));
-    return 0;
 }
 
 // What Windows sends every top-level window when a volume comes or goes;
 // here to the one window, as Wine's broadcast reaches no other program's.
 // Sent, not posted: the volume's description travels with the message.
-int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windowClass, const wchar_t* title)
+void deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windowClass, const wchar_t* title)
 {
     DEV_BROADCAST_VOLUME volume{};
     volume.dbcv_size = sizeof volume;
@@ -379,7 +375,6 @@ int deviceChange(const std::wstring& event, wchar_t letter, const wchar_t* windo
                       && ::SendMessageTimeoutW(window, WM_DEVICECHANGE, code, reinterpret_cast<LPARAM>(&volume),
                                                SMTO_ABORTIFHUNG, 5000, &answer);
     print(concat("{\"sent\":", boolean(sent), "}"));
-    return 0;
 }
 
 // One apartment for the probe's one thread, for as long as it asks.
@@ -401,15 +396,18 @@ int wmain(int argc, wchar_t** argv)
         return !args.empty() && args[0] == command && args.size() == count + 1;
     };
     if (is(L"window", 2))
-        return showWindow(argv[2], argv[3]);
-    if (is(L"act", 4))
-        return act(argv[2], argv[3], std::stoi(args[3]), args[4]);
-    if (is(L"version", 1))
-        return showVersion(argv[2]);
-    if (is(L"define-drive", 3))
-        return defineDrive(argv[2][0], args[2], args[3]);
-    if (is(L"device-change", 4))
-        return deviceChange(args[1], argv[3][0], argv[4], argv[5]);
-    print("{\"error\":\"usage: probe window|act|version|define-drive|device-change ...\"}");
-    return 2;
+        showWindow(argv[2], argv[3]);
+    else if (is(L"act", 4))
+        act(argv[2], argv[3], std::stoi(args[3]), args[4]);
+    else if (is(L"version", 1))
+        showVersion(argv[2]);
+    else if (is(L"define-drive", 3))
+        defineDrive(argv[2][0], args[2], args[3]);
+    else if (is(L"device-change", 4))
+        deviceChange(args[1], argv[3][0], argv[4], argv[5]);
+    else {
+        print("{\"error\":\"usage: probe window|act|version|define-drive|device-change ...\"}");
+        return 2;
+    }
+    return 0;
 }

@@ -7,7 +7,6 @@ is in front."""
 import os
 import re
 import shutil
-import time
 from pathlib import Path
 
 from conftest import MAIN, MAIN_CLASS, MAIN_TITLE, controls, wait_until
