@@ -52,8 +52,8 @@ test_packages=(
     # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed
     # clang's version (the metapackage follows it)
     clang libclang-rt-dev
-    # Windows build and its Wine tests
-    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales
+    # Windows build and its Wine tests, which read the screen with PIL
+    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales python3-pil
     # the 64-bit twin, and the 64-bit Wine that runs it where the host starts
     # no 32-bit programs
     wine64 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev

@@ -2,7 +2,7 @@
 # A private Wine for one test run, set up as a Simplified Chinese PC with one
 # CD-ROM drive, D:, holding a disc.
 #
-# usage: wine_prefix.sh win32|win64 CACHE RUN [-- COMMAND...]
+# usage: wine_prefix.sh win32|win64 CACHE RUN -- COMMAND...
 #
 # win32 runs 32-bit programs in a 32-bit prefix, win64 64-bit programs in a
 # 64-bit prefix with the 64-bit loader alone, for hosts that cannot start
@@ -13,17 +13,15 @@
 # and the disc: the folder RUN/disc, which D: shows. Rename the folder away
 # and D: holds no disc; bring it back and the disc is in again.
 #
-# With a COMMAND, runs it on a virtual X server of its own with the prefix in
-# its environment, then stops the run's Wine and removes its prefix; the
-# command's exit status is the script's. Without, writes the environment to
-# RUN/wine.env for a caller that manages its own processes.
+# Runs COMMAND on a virtual X server of its own with the prefix in its
+# environment, then stops the run's Wine and removes its prefix; the
+# command's exit status is the script's.
 set -euo pipefail
 
 arch=$1
 cache=$(realpath -m "$2")
 run=$(realpath -m "$3")
-shift 3
-[ "${1-}" = "--" ] && shift
+shift 4
 
 started=$SECONDS
 
@@ -33,10 +31,7 @@ win32) wine_loader=wine ;;
 # Called by its path: Debian's wine script prefers the 32-bit loader whenever
 # it is installed, also where the kernel cannot run it.
 win64) wine_loader=/usr/lib/wine/wine64 ;;
-*)
-    echo "usage: $0 win32|win64 CACHE RUN [-- COMMAND...]" >&2
-    exit 2
-    ;;
+*) echo "usage: $0 win32|win64 CACHE RUN -- COMMAND..." >&2 && exit 2 ;;
 esac
 
 # Every program of the run, Wine's own and the checks, sees the same world:
@@ -45,9 +40,7 @@ esac
 wine_environment() { # prefix, home
     export WINEPREFIX=$1 WINEARCH=$arch TRAYVO_WINE=$wine_loader
     # The programs Wine itself starts take the same loader.
-    if [ "$arch" = win64 ]; then
-        export WINELOADER=$wine_loader
-    fi
+    [ "$arch" = win32 ] || export WINELOADER=$wine_loader
     # No Mono or Gecko install dialogs, no menu entries written for the host.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export WINEDEBUG=${WINEDEBUG:--all}
@@ -70,16 +63,10 @@ start_xvfb() { # folder
     xvfb_pid=$!
     local tries
     for ((tries = 0; tries < 100; tries++)); do
-        if [ -s "$number_file" ]; then
-            DISPLAY=:$(tr -d '\n' <"$number_file")
-            export DISPLAY
-            return 0
-        fi
+        [ -s "$number_file" ] && DISPLAY=:$(tr -d '\n' <"$number_file") && export DISPLAY && return 0
         sleep 0.1
     done
-    echo "Xvfb did not start; its log:" >&2
-    cat "$1/xvfb.log" >&2
-    return 1
+    echo "Xvfb did not start; its log:" >&2 && cat "$1/xvfb.log" >&2 && return 1
 }
 
 stop_wine() { # prefix
@@ -126,12 +113,7 @@ EOF
     )
     # The title bar's buttons are drawn with Wine's Marlett (fonts-wine),
     # which Debian's Wine does not find on its own.
-    local font
-    for font in /usr/share/wine/fonts/*.ttf; do
-        if [ -e "$font" ]; then
-            ln -sf "$font" "$template/drive_c/windows/Fonts/"
-        fi
-    done
+    ln -sf /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
     # Stands in for a web browser: notes each address it is asked to open.
     cat >"$cache/browser-stub.sh" <<'EOF'
 #!/bin/sh
@@ -156,9 +138,7 @@ prepare_template() {
         make_template >"$cache/make.log" 2>&1 &
         wait $! || status=$?
         if [ "$status" -ne 0 ]; then
-            echo "wine prefix: could not be made; the log:" >&2
-            cat "$cache/make.log" >&2
-            exit 1
+            echo "wine prefix: could not be made; the log:" >&2 && cat "$cache/make.log" >&2 && exit 1
         fi
         echo "$stamp" >"$cache/stamp"
         echo "wine prefix: made in $((SECONDS - start)) s"
@@ -186,14 +166,11 @@ prepare_run() {
     done
     wine_environment "$run/prefix" "$run/home"
     export TRAYVO_BROWSER_LOG=$run/browser.log TRAYVO_WINE_RUN=$run
-    export -p | grep -E ' (WINE[A-Z]*|HOME|XDG_[A-Z_]*|LOCPATH|LANG|DBUS_SESSION_BUS_ADDRESS|TRAYVO_[A-Z_]*)=' >"$run/wine.env"
 }
 
 prepare_template
 prepare_run
 echo "wine prefix: run ready in $run after $((SECONDS - started)) s"
-
-[ $# -eq 0 ] && exit 0
 
 cleanup() {
     stop_wine "$WINEPREFIX"
