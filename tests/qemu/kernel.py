@@ -1,13 +1,12 @@
 """Debian's own kernel for the test guest.
 
 The versioned package behind linux-image-amd64 is downloaded once into the
-cache and never installed. It is unpacked there to a plain vmlinux and the
+cache and never installed. It is unpacked there to the kernel image and the
 modules the guest loads, in the order kmod's modprobe would load them.
 
-Debian 12 and 13 package their kernels differently: 12 compresses the kernel
-with xz and keeps plain modules under /lib/modules; 13 compresses the kernel
-with zstd, keeps xz-compressed modules under /usr/lib/modules, and builds
-some of the guest's drivers into the kernel.
+Debian 12 and 13 package their kernels differently: 12 keeps plain modules
+under /lib/modules; 13 keeps xz-compressed modules under /usr/lib/modules,
+and builds some of the guest's drivers into the kernel.
 """
 
 import json
@@ -15,7 +14,6 @@ import lzma
 import os
 import re
 import shutil
-import struct
 import subprocess
 import tempfile
 from dataclasses import dataclass
@@ -34,7 +32,7 @@ class Kernel:
     package: str
     version: str
     release: str
-    vmlinux: Path
+    vmlinuz: Path
     modules: Path     # the module files the guest loads
     load: list        # their names, in the order to load them
 
@@ -73,31 +71,6 @@ def download_deb(cache, package, version):
     return deb
 
 
-def plain_vmlinux(vmlinuz):
-    """The ELF kernel inside a bzImage. Booted directly, it reaches init about
-    3 s sooner under TCG, where the kernel's own unpacking runs emulated."""
-    image = vmlinuz.read_bytes()
-    setup_sectors = image[0x1F1] or 4
-    protected_mode = (setup_sectors + 1) * 512
-    payload_offset, payload_length = struct.unpack_from("<II", image, 0x248)
-    payload = image[protected_mode + payload_offset:protected_mode + payload_offset + payload_length]
-    if payload.startswith(b"\xfd7zXZ\x00"):
-        elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
-    elif payload.startswith(b"\x28\xb5\x2f\xfd"):
-        # Less the unpacked size the kernel's build appends, which zstd would
-        # take for a broken frame.
-        try:
-            elf = subprocess.run(["zstd", "-d", "-c"], input=payload[:-4], capture_output=True, check=True,
-                                 timeout=120).stdout
-        except FileNotFoundError as error:
-            raise TestError("zstd is missing; tools/install-deps.sh installs it") from error
-    else:
-        raise TestError(f"{vmlinuz.name} holds neither an xz nor a zstd payload")
-    if not elf.startswith(b"\x7fELF"):
-        raise TestError(f"{vmlinuz.name} unpacks to something other than ELF")
-    return elf
-
-
 def guest_modules(tree, release):
     """The module files GUEST_MODULES need, each after those it needs, as
     the system's modprobe lists them from the tree's own index. The modules
@@ -133,7 +106,7 @@ def unpack_kernel(deb, target):
             data = module.read_bytes()
             (built / "modules" / name).write_bytes(lzma.decompress(data) if module.suffix == ".xz" else data)
             load.append(name)
-        (built / "vmlinux").write_bytes(plain_vmlinux(vmlinuz))
+        shutil.copy2(vmlinuz, built / "vmlinuz")
         (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES, "load": load}))
         os.rename(built, target)
 
@@ -145,9 +118,9 @@ def debian_kernel(cache):
     unpacked = cache / deb.name.removesuffix(".deb")
     stamp = unpacked / "stamp.json"
     unpacked_as = json.loads(stamp.read_text()) if stamp.exists() else {}
-    if unpacked_as.get("modules") != GUEST_MODULES or not unpacked_as.get("load", [""])[0].endswith(".ko"):
+    if unpacked_as.get("modules") != GUEST_MODULES or not (unpacked / "vmlinuz").exists():
         shutil.rmtree(unpacked, ignore_errors=True)
         unpack_kernel(deb, unpacked)
         unpacked_as = json.loads(stamp.read_text())
-    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinux", unpacked / "modules",
+    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinuz", unpacked / "modules",
                   unpacked_as["load"])

@@ -131,7 +131,7 @@ class Machine:
                   f"trayvo_optical={len(self.drives)} trayvo_bin={bindir}")
         args = ["qemu-system-x86_64", "-machine", "pc", "-accel", "tcg", "-m", "768M", "-smp", "1",
                 "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
-                "-kernel", str(self.kernel.vmlinux), "-initrd", str(self.work / "initramfs.cpio"),
+                "-kernel", str(self.kernel.vmlinuz), "-initrd", str(self.work / "initramfs.cpio"),
                 "-append", append,
                 "-chardev", f"file,id=console,path={self.work / 'console.log'}", "-serial", "chardev:console",
                 "-device", "virtio-serial-pci,id=serial",
