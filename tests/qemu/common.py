@@ -16,7 +16,7 @@ class TestError(Exception):
     """A fault of the test set-up rather than a failed check."""
 
 
-class CheckFailed(Exception):
+class CheckFailed(AssertionError):
     """A check found the drive code or the drives not as they should be."""
 
 

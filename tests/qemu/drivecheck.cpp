@@ -12,9 +12,10 @@
 //   explore INDEX OPENER          opens the drive's folder with OPENER standing in
 //                                 for the desktop's opener; prints "ok" or the
 //                                 message the program would show
-//   doors-when-gone INDEX LIMIT_MS  lists the drives, prints "listed ROOT", waits
-//                                 until the drive's node has gone, then opens and
-//                                 closes its tray as a window still listing it would
+//   gone INDEX LIMIT_MS           lists the drives, prints "listed ROOT disc 0|1",
+//                                 waits until the drive's node has gone, probes it
+//                                 ("gone disc 0|1"), then opens and closes its tray
+//                                 as a window still listing it would
 //
 // Exit status: 0 done, 1 watch or wait limit passed or the folder not opened,
 // 2 bad use or an error.
@@ -60,7 +61,7 @@ int usage()
                  "       trayvo_drivecheck watch INDEX EXPECTED LIMIT_MS\n"
                  "       trayvo_drivecheck open|close INDEX\n"
                  "       trayvo_drivecheck explore INDEX OPENER\n"
-                 "       trayvo_drivecheck doors-when-gone INDEX LIMIT_MS\n";
+                 "       trayvo_drivecheck gone INDEX LIMIT_MS\n";
     return 2;
 }
 
@@ -123,13 +124,13 @@ int explore(ctlCdrom& drives, std::int32_t index)
 }
 
 // A window keeps the list it built at start-up while drives come and go; this
-// builds it, lets the host unplug the drive, and then presses the buttons.
-int doorsWhenGone(ctlCdrom& drives, std::int32_t index, std::chrono::milliseconds limit)
+// builds it, lets the host unplug the drive, and then probes and presses the buttons.
+int whenGone(ctlCdrom& drives, std::int32_t index, std::chrono::milliseconds limit)
 {
     if (index < 0 || index >= drives.upperBound())
         return usage();
     const std::string root = trayvo::toUtf8(drives.cdromDrives()[static_cast<std::size_t>(index)]);
-    std::cout << "listed " << root << std::endl;
+    std::cout << "listed " << root << " disc " << drives.HasDisc(index) << std::endl;
     const Clock::time_point start = Clock::now();
     for (std::error_code ec; std::filesystem::exists(root, ec) || ec;) {
         if (Clock::now() - start >= limit) {
@@ -138,7 +139,7 @@ int doorsWhenGone(ctlCdrom& drives, std::int32_t index, std::chrono::millisecond
         }
         std::this_thread::sleep_for(watchInterval);
     }
-    std::cout << "gone" << std::endl;
+    std::cout << "gone disc " << drives.HasDisc(index) << std::endl;
     drives.OpenDoor(index);
     drives.CloseDoor(index);
     std::cout << "returned" << std::endl;
@@ -185,8 +186,8 @@ int run(const std::vector<std::string_view>& args)
         drives.CloseDoor(numbers[0]);
         return 0;
     }
-    if (command == "doors-when-gone" && numbers.size() == 2 && numbers[1] >= 0)
-        return doorsWhenGone(drives, numbers[0], std::chrono::milliseconds(numbers[1]));
+    if (command == "gone" && numbers.size() == 2 && numbers[1] >= 0)
+        return whenGone(drives, numbers[0], std::chrono::milliseconds(numbers[1]));
     return usage();
 }
 

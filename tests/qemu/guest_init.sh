@@ -9,68 +9,11 @@
 #   trayvo_optical   how many optical drives the machine was given
 #   trayvo_bin       the host directory holding the built programs
 #
-# Commands, one a line:  ID VERB ARGS...
-# answered by the command's output, then "@@done ID STATUS". The host bounds
-# how long it waits for each.
-#   run PROGRAM ARGS...   the program, inside the chroot
-#   sysblock              "NAME TYPE SYSFS_PATH" for every block device
-#   sectors NODE FIRST N  hex of N 2048-byte sectors read through the drive
-#   mount NODE / umount   the disc at /mnt, listed
-#   blocking-open NODE    opens the node the way that closes an open tray
-#   mounts                the guest's /proc/mounts
-# Paths below are as the chroot sees them, hex-encoded where a disc's label,
-# with its spaces, becomes part of them.
-#   mount-at NODE HEXDIR  the disc at that directory, made first
-#   umount-at HEXDIR      the topmost mount there
-#   tmpfs-over HEXDIR     a tmpfs mounted over that directory, holding kept.txt
-#   hold HEXDIR           a process with its working directory there, which
-#                         keeps the mount busy; prints its pid
-#   release PID           ends that process
-#   hold-node NODE        a process holding the drive open for reading, as a
-#                         ripper does; prints its pid
-#   mount-unseen NODE     the disc mounted in a mount namespace of its own,
-#                         which a process keeps; prints its pid
-#   silent-bus            a system bus that takes connections and never
-#                         answers, as a hung one does; prints its pid
-#   opener-stand-in SCRIPT DIR  a stand-in for the desktop's opener at SCRIPT
-#                         that records each start's arguments, NUL-separated,
-#                         in a file of its own in DIR
-#   records DIR TENTHS    waits that many tenths of a second at most for a
-#                         record, then prints "record NAME" and its hex for each
-#   gui-start PROGRAM     an X server, then the program on it; prints both pids
-#   x PROGRAM ARGS...     a program inside the chroot, on that X server
-#   gui-stop XPID PID     ends both, saying whether the program was still running
-#   x-start PROGRAM       another program on that X server; prints its pid
-#   x-stop PID            ends it
-#   fetch FILE            hex of the file
-#   udev-start            udev's daemon from the chroot, as a desktop system
-#                         runs it, told of the block devices already there
-#   udev-stop             ends it
-#   scsi-delete NODE      the kernel lets go of the drive, as when unplugged
-#   screen-hash NAME      the X server's screen as /tmp/NAME.ppm, and its md5
-#   wakeups PID           "TID N" for each thread: its voluntary context
-#                         switches, each a sleep followed by a wakeup
-# A desktop user's system, from the host's own services:
-#   desktop-start USER    USER, in the cdrom group, added to copies of the
-#                         account files; udev's daemon with drives polled for
-#                         media changes; the system bus, watched by a monitor
-#                         (desktop-bus.log); polkit, with a rule answering YES
-#                         to USER's udisks2 actions; and UDisks2. Prints
-#                         "uid UID udisksd PID"
-#   desktop-rule USER RESULT  the rule answering polkit.Result.RESULT instead,
-#                         once polkit answers a process of USER's by it
-#   desktop-stop          ends those services, unmounts what UDisks2 mounted
-#                         and uncovers what desktop-start covered
-#   as-user USER PROGRAM ARGS...  the program inside the chroot as USER
-#   user-gui-start USER PROGRAM BINDIR  as gui-start, the program running as
-#                         USER with BINDIR first in its PATH, from a copy in
-#                         /tmp: the build tree may lie where USER may not go
-#                         (root's home)
-#   polkit-agent PID      polkit's text agent for process PID on a terminal
-#                         of its own, its transcript in polkit-agent.log;
-#                         prints its pid
-#   polkit-agent-stop PID ends that agent and whatever it started
-#   bus-log               the monitor's log of the system bus
+# Commands, one a line: "ID VERB ARGS...", answered by the command's output,
+# then "@@done ID STATUS"; the host bounds how long it waits for each. Each
+# verb is an arm of serve below. Paths are as the chroot sees them, and
+# hex-encoded where they may hold blanks (HEXDIR). Verbs that start something
+# in the background print its pid, which release ends.
 
 export PATH=/bin
 
@@ -92,6 +35,13 @@ in_x_background() { # log, program, args...
 }
 
 unhex() { echo "$1" | xxd -r -p; }
+
+# An X server; its pid in xvfb.
+start_x() {
+    in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
+    xvfb=$!
+    await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+}
 
 # Waits tenths of a second at most for a condition.
 await() { # tenths, command...
@@ -195,9 +145,6 @@ serve() { # verb, args...
             echo "${dir##*/} $(cat "$dir/device/type" 2>/dev/null || echo -) $(readlink -f "$dir")"
         done
         ;;
-    sectors) dd if="$1" bs=2048 skip="$2" count="$3" 2>/dev/null | xxd -p ;;
-    mount) mount -t iso9660 -o ro "$1" /mnt && find /mnt -mindepth 1 ;;
-    umount) umount /mnt ;;
     blocking-open) : <"$1" ;;
     mounts) cat /proc/mounts ;;
     mount-at)
@@ -205,9 +152,9 @@ serve() { # verb, args...
         mkdir -p "$dir" && mount -t iso9660 -o ro "$1" "$dir"
         ;;
     umount-at) umount "/host$(unhex "$1")" ;;
-    tmpfs-over)
+    tmpfs-over) # holding kept.txt
         dir=/host$(unhex "$1")
-        mount -t tmpfs tmpfs "$dir" && echo kept >"$dir/kept.txt"
+        mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir" && echo kept >"$dir/kept.txt"
         ;;
     hold)
         # Its output must not reach the command port, nor hold it.
@@ -254,9 +201,7 @@ while True:
         ;;
     gui-start)
         mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
-        in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
-        xvfb=$!
-        await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+        start_x || return 1
         in_x_background /host/tmp/program.log "$1"
         echo "$xvfb $!"
         ;;
@@ -265,7 +210,6 @@ while True:
         in_x_background /host/tmp/x-start.log "$1"
         echo $!
         ;;
-    x-stop) kill "$1" && await 50 not_running "$1" ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
@@ -355,9 +299,7 @@ while True:
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1
         mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
         chmod 755 "/host/tmp/trayvo-program/${2##*/}"
-        in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
-        xvfb=$!
-        await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+        start_x || return 1
         (as_user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" "XDG_RUNTIME_DIR=/run/user/$uid" DISPLAY=:1 \
             QT_QPA_PLATFORM=xcb "/tmp/trayvo-program/${2##*/}") </dev/null >/host/tmp/program.log 2>&1 3>&- &
         echo "$xvfb $!"
@@ -374,7 +316,6 @@ while True:
         [ -z "$session" ] || pkill -s "$session"
         await 50 not_running "$1"
         ;;
-    bus-log) cat /host/tmp/desktop-bus.log ;;
     *)
         echo "unknown command $verb"
         return 127
@@ -400,8 +341,10 @@ die() {
     poweroff -f
 }
 
+# modprobe's list has the optional helpers too, such as those for a CPU
+# feature TCG may lack: a driver that stays missing shows below.
 while read -r module; do
-    modprobe "$module" || die "modprobe $module failed"
+    insmod "/lib/modules/$module" || say "insmod $module failed"
 done </etc/trayvo-modules
 
 # SCSI scans run asynchronously: the drives come some time after their driver.

@@ -1,31 +1,20 @@
-"""The checks on the program's drive list following drives plugged in and
-pulled out while it runs, with udev's daemon running in the guest as on a
-desktop system: a drive plugged in beside the others and pulled out again,
-and a machine with no optical drive at all that gets one.
+"""The program's drive list following drives plugged in and pulled out while
+it runs, with udev's daemon running in the guest as on a desktop system.
 
-How the window is read. Qt's widgets keep their texts to themselves: other X
-clients see pixels, and the accessibility tree would need a D-Bus session.
-So the window is compared, pixel for pixel, with a fresh copy of the program
-started on the same X server at that moment: its load lists the drives as
-they are now, which the drive checks hold against QEMU's own view. Both
-windows sit at the same place (centred on the screen), and each is read the
-same way: the screen as it stands, then with the drive selector dropped
-down, so that every listed drive is compared, not only the chosen one. A
-window equal to the fresh one shows the right count, list, selection, status
-and buttons; before and after, the screen must differ from the state left
-behind, and a drive pulled out must bring back the very screen seen before it
-came. Last, a click on the running window's open button must open the tray
-of the drive plugged in, as QEMU reports it.
-
-These run last: they take the machine's drives away.
+Qt's widgets keep their texts to themselves, so the window is compared,
+pixel for pixel, with a fresh copy of the program started on the same X
+server at that moment, whose load lists the drives as they are now; each is
+read as it stands and with its drive selector dropped down, so that every
+listed drive is compared. A drive pulled out must bring back the very screen
+seen before it came.
 """
 
 import time
 from pathlib import Path
 
 from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
-from button_checks import (FRAME1_TWIPS, PROGRAM_TITLE, TWIPS_PER_PIXEL, WINDOW_LIMIT_S, command1_center,
-                           with_program)
+from button_checks import (COMBOX_TWIPS, FRAME1_TWIPS, PROGRAM_TITLE, TWIPS_PER_PIXEL, WINDOW_LIMIT_S,
+                           command1_center, with_program)
 from machine import sysfs_port
 
 UDEVD = Path("/lib/systemd/systemd-udevd")
@@ -34,7 +23,6 @@ PLUGGED_SCSI_ID = 10          # beside the drives and the disk the machine start
 LISTED_LIMIT_S = 30           # from device_add to the window changing; took 2 to 5 s under TCG
 SETTLE_LIMIT_S = 15           # for a window to stop changing
 DROP_DOWN_LIMIT_S = 5         # for the selector's list to show; an empty one shows none
-COMBOX_TWIPS = (2160, 360, 735, 330)
 
 
 def at_twips(left, top, twips):
@@ -115,7 +103,7 @@ def fresh_read(m, screen):
     try:
         return ProgramWindow(screen, pid).read()
     finally:
-        m.guest.run("x-stop", pid)
+        m.guest.run("release", pid)
 
 
 def plugged_node(m):
@@ -176,7 +164,7 @@ def check_drive_plugged_beside_others(m):
     def check(screen, window):
         before = window.read()
         plug(m)
-        took = changed(screen, before[0])
+        changed(screen, before[0])
         node = plugged_node(m)
         expect(node, "the guest shows no drive for the one plugged in")
         with_drive = window.read()
@@ -185,7 +173,6 @@ def check_drive_plugged_beside_others(m):
         unplug(m)
         changed(screen, with_drive[0])
         expect(window.read() == before, f"with {node} pulled out the window differs from before it came")
-        return f"{node} listed about {took:.1f} s after device_add; the window as before once it went"
 
     return with_window(m, check)
 
@@ -213,18 +200,15 @@ def check_no_drive_then_one(m):
     def check(screen, window):
         empty = window.read()
         plug(m, m.other_iso)
-        took = changed(screen, empty[0])
+        changed(screen, empty[0])
         with_drive = window.read()
         expect(with_drive == fresh_read(m, screen), "with a drive plugged in the window differs from a fresh start's")
-        node = plugged_node(m)
         since = m.qmp.mark()
         window.open_button()
         m.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=PLUGGED, **{"tray-open": True})
         unplug(m)
         changed(screen, with_drive[0])
         expect(window.read() == empty, "with the drive pulled out the window differs from its start")
-        return (f"{node} listed about {took:.1f} s after device_add; its tray opened from the window; "
-                f"the window as at start once it went")
 
     try:
         return with_window(m, check)

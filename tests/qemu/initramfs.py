@@ -15,7 +15,7 @@ from common import TestError, run_tool
 
 HERE = Path(__file__).resolve().parent
 
-DIRECTORIES = ["bin", "dev", "etc", "lib", "lib/modules", "proc", "sys", "tmp", "host", "mnt"]
+DIRECTORIES = ["bin", "dev", "etc", "proc", "sys", "tmp", "host", "mnt"]
 
 
 def static_busybox():
@@ -38,7 +38,7 @@ def lay_out(kernel, root):
     for applet in run_tool([str(busybox), "--list"], 30).stdout.split():
         if applet != "busybox":
             (root / "bin" / applet).symlink_to("busybox")
-    shutil.copytree(kernel.modules / "lib/modules", root / "lib/modules", dirs_exist_ok=True)
+    shutil.copytree(kernel.modules, root / "lib/modules")
     (root / "etc/trayvo-modules").write_text("\n".join(kernel.load) + "\n")
     shutil.copyfile(HERE / "guest_init.sh", root / "init")
     (root / "init").chmod(0o755)

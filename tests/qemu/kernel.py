@@ -1,14 +1,12 @@
 """Debian's own kernel for the test guest.
 
 The versioned package behind linux-image-amd64 is downloaded once into the
-cache and never installed. It is unpacked there to a plain vmlinux and a
-module tree holding only the modules the guest loads and what they depend on,
-as kmod's depmod finds it, with the tree's own module index.
+cache and never installed. It is unpacked there to the kernel image and the
+modules the guest loads, in the order kmod's modprobe would load them.
 
-Debian 12 and 13 package their kernels differently: 12 compresses the kernel
-with xz and keeps plain modules under /lib/modules; 13 compresses the kernel
-with zstd, keeps xz-compressed modules under /usr/lib/modules, and builds
-some of the guest's drivers into the kernel.
+Debian 12 and 13 package their kernels differently: 12 keeps plain modules
+under /lib/modules; 13 keeps xz-compressed modules under /usr/lib/modules,
+and builds some of the guest's drivers into the kernel.
 """
 
 import json
@@ -16,7 +14,6 @@ import lzma
 import os
 import re
 import shutil
-import struct
 import subprocess
 import tempfile
 from dataclasses import dataclass
@@ -24,7 +21,8 @@ from pathlib import Path
 
 from common import TestError, log, run_tool
 
-# What the guest loads, in this order; modprobe brings their dependencies.
+# The drivers the guest needs; modprobe leaves out those built into the
+# kernel and brings in what they depend on.
 GUEST_MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sd_mod",
                  "isofs", "9pnet_virtio", "9p", "virtio_console"]
 
@@ -34,10 +32,9 @@ class Kernel:
     package: str
     version: str
     release: str
-    vmlinux: Path
-    modules: Path
-    module_count: int
-    load: list  # GUEST_MODULES less those built into the kernel
+    vmlinuz: Path
+    modules: Path     # the module files the guest loads
+    load: list        # their names, in the order to load them
 
 
 def kernel_package():
@@ -74,103 +71,42 @@ def download_deb(cache, package, version):
     return deb
 
 
-def plain_vmlinux(vmlinuz):
-    """The ELF kernel inside a bzImage. Booted directly, it reaches init about
-    3 s sooner under TCG, where the kernel's own unpacking runs emulated."""
-    image = vmlinuz.read_bytes()
-    setup_sectors = image[0x1F1] or 4
-    protected_mode = (setup_sectors + 1) * 512
-    payload_offset, payload_length = struct.unpack_from("<II", image, 0x248)
-    payload = image[protected_mode + payload_offset:protected_mode + payload_offset + payload_length]
-    if payload.startswith(b"\xfd7zXZ\x00"):
-        elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
-    elif payload.startswith(b"\x28\xb5\x2f\xfd"):
-        # Less the unpacked size the kernel's build appends, which zstd would
-        # take for a broken frame.
-        try:
-            elf = subprocess.run(["zstd", "-d", "-c"], input=payload[:-4], capture_output=True, check=True,
-                                 timeout=120).stdout
-        except FileNotFoundError as error:
-            raise TestError("zstd is missing; tools/install-deps.sh installs it") from error
-    else:
-        raise TestError(f"{vmlinuz.name} holds neither an xz nor a zstd payload")
-    if not elf.startswith(b"\x7fELF"):
-        raise TestError(f"{vmlinuz.name} unpacks to something other than ELF")
-    return elf
-
-
-def depmod(root, release):
-    """Writes the module index of root/lib/modules/release. depmod lives in
-    /usr/sbin, which a user's PATH may leave out; Debian 13's looks under
-    /usr/lib/modules, which is made to lead to the same folder."""
-    usr_modules = root / "usr/lib/modules"
-    if not usr_modules.exists():
-        usr_modules.parent.mkdir(parents=True, exist_ok=True)
-        usr_modules.symlink_to("../../lib/modules")
-    program = shutil.which("depmod") or shutil.which("depmod", path="/usr/sbin:/sbin") or "depmod"
-    run_tool([program, "-b", str(root), release], 120)
-
-
-def module_name(path):
-    """A module's name as modprobe takes it, from its file's path."""
-    return Path(path).name.split(".ko")[0].replace("-", "_")
-
-
-def built_in(modules_dir):
-    """The names of the modules built into the kernel, which need no loading."""
-    return {module_name(line) for line in (modules_dir / "modules.builtin").read_text().split()}
-
-
-def needed_modules(modules_dir, names):
-    """The files, relative to modules_dir, of the named modules and of all they
-    depend on: each line of depmod's modules.dep names a module and every
-    module it needs, directly or not."""
-    needs = {}
-    for line in (modules_dir / "modules.dep").read_text().splitlines():
-        module, _, dependencies = line.partition(":")
-        needs[module] = dependencies.split()
-    by_name = {module_name(module): module for module in needs}
-    wanted = set()
-    for name in names:
-        module = by_name.get(module_name(name))
-        if module is None:
-            raise TestError(f"{modules_dir.name} has no module {name}")
-        wanted |= {module, *needs[module]}
-    return sorted(wanted)
-
-
-def copy_module(source, target):
-    """A module as the guest's busybox loads it: uncompressed."""
-    if source.suffix == ".xz":
-        target = target.with_suffix("")
-        target.write_bytes(lzma.decompress(source.read_bytes()))
-    else:
-        shutil.copy2(source, target)
+def guest_modules(tree, release):
+    """The module files GUEST_MODULES need, each after those it needs, as
+    the system's modprobe lists them from the tree's own index. The modules
+    are under /lib and /usr/lib both, for Debian 12's modprobe and 13's."""
+    if (tree / "usr/lib/modules").is_dir() and not (tree / "lib/modules").exists():
+        (tree / "lib").mkdir(exist_ok=True)
+        os.rename(tree / "usr/lib/modules", tree / "lib/modules")
+    if not (tree / "usr/lib/modules").exists():
+        (tree / "usr/lib").mkdir(parents=True, exist_ok=True)
+        (tree / "usr/lib/modules").symlink_to("../../lib/modules")
+    depmod = shutil.which("depmod", path="/usr/sbin:/sbin:/usr/bin")
+    modprobe = shutil.which("modprobe", path="/usr/sbin:/sbin:/usr/bin")
+    if not depmod or not modprobe:
+        raise TestError("depmod or modprobe is missing; tools/install-deps.sh installs kmod")
+    run_tool([depmod, "-b", str(tree), release], 120)
+    shown = run_tool([modprobe, "-d", str(tree), "-S", release, "--show-depends", "-a", *GUEST_MODULES], 60).stdout
+    return list(dict.fromkeys(Path(line.split()[1]) for line in shown.splitlines() if line.startswith("insmod ")))
 
 
 def unpack_kernel(deb, target):
-    """vmlinux and the modules GUEST_MODULES need, with their own index."""
+    """vmlinux, and the modules the guest loads, uncompressed as its busybox
+    loads them, with the order to load them in."""
     with tempfile.TemporaryDirectory(dir=target.parent) as scratch:
         tree = Path(scratch) / "tree"
         run_tool(["dpkg-deb", "-x", str(deb), str(tree)], 300)
         (vmlinuz,) = (tree / "boot").glob("vmlinuz-*")
         release = vmlinuz.name.removeprefix("vmlinuz-")
-        if (tree / "usr/lib/modules").is_dir() and not (tree / "lib/modules").exists():
-            (tree / "lib").mkdir(exist_ok=True)
-            os.rename(tree / "usr/lib/modules", tree / "lib/modules")
-        depmod(tree, release)
-
         built = Path(scratch) / "kernel"
-        modules = tree / "lib/modules" / release
-        keep = built / "modules/lib/modules" / release
-        load = [name for name in GUEST_MODULES if module_name(name) not in built_in(modules)]
-        for module in needed_modules(modules, load):
-            (keep / module).parent.mkdir(parents=True, exist_ok=True)
-            copy_module(modules / module, keep / module)
-        for index in ["modules.builtin", "modules.builtin.modinfo"]:
-            shutil.copy2(modules / index, keep / index)
-        depmod(built / "modules", release)
-        (built / "vmlinux").write_bytes(plain_vmlinux(vmlinuz))
+        (built / "modules").mkdir(parents=True)
+        load = []
+        for module in guest_modules(tree, release):
+            name = module.name.removesuffix(".xz")
+            data = module.read_bytes()
+            (built / "modules" / name).write_bytes(lzma.decompress(data) if module.suffix == ".xz" else data)
+            load.append(name)
+        shutil.copy2(vmlinuz, built / "vmlinuz")
         (built / "stamp.json").write_text(json.dumps({"release": release, "modules": GUEST_MODULES, "load": load}))
         os.rename(built, target)
 
@@ -182,10 +118,9 @@ def debian_kernel(cache):
     unpacked = cache / deb.name.removesuffix(".deb")
     stamp = unpacked / "stamp.json"
     unpacked_as = json.loads(stamp.read_text()) if stamp.exists() else {}
-    if unpacked_as.get("modules") != GUEST_MODULES or "load" not in unpacked_as:
+    if unpacked_as.get("modules") != GUEST_MODULES or not (unpacked / "vmlinuz").exists():
         shutil.rmtree(unpacked, ignore_errors=True)
         unpack_kernel(deb, unpacked)
         unpacked_as = json.loads(stamp.read_text())
-    count = len(list((unpacked / "modules").rglob("*.ko")))
-    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinux", unpacked / "modules", count,
+    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinuz", unpacked / "modules",
                   unpacked_as["load"])

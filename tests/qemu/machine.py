@@ -25,6 +25,8 @@ CONNECT_LIMIT_S = 30        # for QEMU to connect its sockets
 DATA_LABEL = "数据 光盘"
 OTHER_LABEL = "第二 光盘"
 DATA_FILES = {"说明.txt": "这是测试光盘。\n", "资料/readme.txt": "data\n"}
+# Where a desktop mounts the data disc: a folder named after its label.
+MEDIA_DIR = f"/run/media/user/{DATA_LABEL}"
 
 SPARE_DRIVES = 8  # so that the guest has sr10 and natural order shows
 
@@ -129,7 +131,7 @@ class Machine:
                   f"trayvo_optical={len(self.drives)} trayvo_bin={bindir}")
         args = ["qemu-system-x86_64", "-machine", "pc", "-accel", "tcg", "-m", "768M", "-smp", "1",
                 "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
-                "-kernel", str(self.kernel.vmlinux), "-initrd", str(self.work / "initramfs.cpio"),
+                "-kernel", str(self.kernel.vmlinuz), "-initrd", str(self.work / "initramfs.cpio"),
                 "-append", append,
                 "-chardev", f"file,id=console,path={self.work / 'console.log'}", "-serial", "chardev:console",
                 "-device", "virtio-serial-pci,id=serial",
@@ -249,9 +251,17 @@ class Machine:
         events = self.qmp.events_since(since, "DEVICE_TRAY_MOVED", id=drive.qdev)
         return answer, [event["data"]["tray-open"] for event in events], entry
 
-    def guest_text(self, path):
+    def guest_bytes(self, path):
         answer = self.guest.run("fetch", path)
-        return bytes.fromhex("".join(answer.lines)).decode(errors="replace") if answer.status == 0 else ""
+        if answer.status != 0:
+            raise TestError(f"cannot read {path} in the guest: {answer.text()}")
+        return bytes.fromhex("".join(answer.lines))
+
+    def guest_text(self, path):
+        try:
+            return self.guest_bytes(path).decode(errors="replace")
+        except TestError:
+            return ""
 
     def kernel_complaints(self):
         return re.findall(r"^.*(?:Oops|BUG:|Call Trace).*$",
