@@ -50,6 +50,32 @@ TEST(HandlerGuard, ShowsOneMessageForAFaultAndDropsHandlersButNotNoticesMeanwhil
     EXPECT_EQ(ticks, 2);
 }
 
+// Qt fires no timer again while its own tick waits; Windows does, and a tick
+// that waits holds nothing back from a modal window's loop afterwards.
+TEST(HandlerGuard, WhileAHandlerWaitsTicksAreDroppedAndTheRestRunsAfterItOnce)
+{
+    std::vector<std::string> ran;
+    HandlerGuard guard([&](TextView) { ran.emplace_back("message"); });
+    const Handler click = [&] {
+        ran.emplace_back("click");
+        // Waiting in its turn, it holds back what comes meanwhile as well.
+        const HandlerGuard::Wait wait(guard);
+        guard.run([&] { ran.emplace_back("late click"); });
+    };
+
+    guard.run([&] {
+        {
+            const HandlerGuard::Wait wait(guard);
+            guard.runTick([&] { ran.emplace_back("tick"); });
+            guard.run(click);
+        }
+        ran.emplace_back("action done");
+        guard.runTick([&] { ran.emplace_back("tick in modal loop"); });
+    });
+
+    EXPECT_EQ(ran, (std::vector<std::string>{"action done", "tick in modal loop", "click", "late click"}));
+}
+
 // A tick that waits inside a modal window's loop (About open) holds back a
 // notice only until the tick has ended, not until About closes; notices held
 // together are heard once; and one held while the guard's message is up is

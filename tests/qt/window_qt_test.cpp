@@ -112,7 +112,7 @@ TEST_F(QtAdapter, AnErrorInAHandlerShowsOneMessageWhileTicksWait)
     closer.start(5);
 
     window->timer("Ticker").setEnabled(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; })) << "the ticks stopped after the message";
     window->timer("Ticker").setEnabled(false);
     // One message, with the program's title, and Qt's own button in Chinese too.
     EXPECT_EQ(shown, (QStringList{QStringLiteral("Trayvo2010"), QStringLiteral("驱动器没有响应"), QStringLiteral("确定"),
@@ -198,16 +198,16 @@ TEST(QtDriveReports, ReachEveryWindowOnceForWhatWaitedTogether)
     second->onDrivesChanged([&] { ++heard[1]; });
 
     events.report("dpd");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 1; })) << "reports not read together";
     QCoreApplication::processEvents();
     EXPECT_EQ(heard[0], 1);
     EXPECT_EQ(heard[1], 1);
 
     events.report("p");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 2; })) << "reports not read together";
     second.reset();
     events.report("d");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.drains == 3; })) << "reports not read together";
     EXPECT_EQ(heard[0], 2);
     EXPECT_EQ(heard[1], 1);
 }
