@@ -89,9 +89,9 @@ TEST_F(QtAdapter, DropDownListWidensForItsLongestItemUpToItsLimit)
     EXPECT_EQ(combo->geometry().right() + 1, 100) << "narrowed for a shorter item";
 }
 
-// The guard's message on Qt: the toolkit's loop inside the message box keeps
-// the timer falling due, and its ticks wait.
-TEST_F(QtAdapter, AnErrorInAHandlerShowsOneMessageWhileTicksWait)
+// The guard's message on Qt, with the program's title, and the watch going on
+// once it is answered.
+TEST_F(QtAdapter, AnErrorInAHandlerShowsOneMessageAndTheTicksGoOn)
 {
     int ticks = 0;
     window->timer("Ticker").onTick([&] {
@@ -104,9 +104,7 @@ TEST_F(QtAdapter, AnErrorInAHandlerShowsOneMessageWhileTicksWait)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        QTest::qWait(100); // the ticker falls due ten times meanwhile
-        shown << box->windowTitle() << box->text() << box->button(QMessageBox::Ok)->text().remove(QLatin1Char('&'))
-              << QString::number(ticks);
+        shown << box->windowTitle() << box->text() << box->button(QMessageBox::Ok)->text().remove(QLatin1Char('&'));
         box->accept();
     });
     closer.start(5);
@@ -115,8 +113,7 @@ TEST_F(QtAdapter, AnErrorInAHandlerShowsOneMessageWhileTicksWait)
     ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; })) << "the ticks stopped after the message";
     window->timer("Ticker").setEnabled(false);
     // One message, with the program's title, and Qt's own button in Chinese too.
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Trayvo2010"), QStringLiteral("驱动器没有响应"), QStringLiteral("确定"),
-                                  QStringLiteral("1")}));
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Trayvo2010"), QStringLiteral("驱动器没有响应"), QStringLiteral("确定")}));
 }
 
 TEST_F(QtAdapter, ClicksReachTheirHandlers)

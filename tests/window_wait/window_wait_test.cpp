@@ -32,7 +32,9 @@ struct HeldBackDrives {
         : gate(std::move(drivesGate))
     {
         os->discs = {u"D:\\"};
+        os->duringProbe = [this] { loadProbedOn = std::this_thread::get_id(); };
         form.Show();
+        os->duringProbe = nullptr;
         desk->learn(form.window());
     }
 
@@ -53,6 +55,7 @@ struct HeldBackDrives {
     ctlCdrom drives{offThread};
     frmMain form{desk->runtime(), drives, offThread};
     std::atomic<bool> done{false};
+    std::thread::id loadProbedOn;
 
     // What the desk saw may be read after this.
     void join()
@@ -148,6 +151,10 @@ TEST(AWaitingWindow, DropsTicksAndPointerMovesDuringASlowProbeAndTakesTheNewSele
     EXPECT_FALSE(selectionWhileHeld.empty()) << "the window's thread stood still during the probe";
     EXPECT_EQ(selectionWhileHeld, std::vector<int>(selectionWhileHeld.size(), 0));
     EXPECT_EQ(main.os->probed.back(), u"D:\\");
+    // At load the window is not on screen yet, and there is nothing to keep
+    // answering: the probe runs on the window's own thread, sparing the start
+    // a thread.
+    EXPECT_EQ(main.loadProbedOn, std::this_thread::get_id()) << "the load's probe waited for a thread";
     EXPECT_GE(movesBeforeRelease, 0);
     EXPECT_LE(main.desk->pointerMovesTaken() - movesBeforeRelease, 1) << "pointer moves kept for after the probe";
 }
@@ -190,26 +197,6 @@ TEST(AWaitingWindow, TakesAKeyPressedInAboutDuringAProbeOnceItIsOver)
     main.join();
     EXPECT_EQ(main.gate->timesReached(), 1);
     EXPECT_FALSE(aboutStayedOpen) << "Esc pressed in About during a probe was not taken after it";
-}
-
-// At load the window is not on screen yet, and there is nothing to keep
-// answering: the probe runs on the window's own thread, sparing the start a
-// thread. Once the window shows, the probes run on the worker.
-TEST(AWaitingWindow, ProbesOffItsThreadOnceShownOnly)
-{
-    std::vector<std::thread::id> probedOn;
-    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    os->duringProbe = [&] { probedOn.push_back(std::this_thread::get_id()); };
-    const std::unique_ptr<testing::Desk> desk = testing::makeDesk();
-    OffThreadOsOperations offThread(desk->runtime(), os);
-    ctlCdrom drives(offThread);
-    frmMain form(desk->runtime(), drives, offThread);
-    form.Show();
-    desk->setTickInterval(form.window(), 20);
-
-    ASSERT_TRUE(desk->runUntil([&] { return os->probed.size() >= 2; }, Gate::limit)) << "no tick probed";
-    EXPECT_EQ(probedOn[0], std::this_thread::get_id());
-    EXPECT_NE(probedOn[1], std::this_thread::get_id());
 }
 
 TEST(AWaitingWindow, ClosedDuringACallThatNeverReturnsTheProgramEndsAtOnce)
