@@ -24,7 +24,7 @@ struct QtApp : testing::QtMainWindow {
     // from inside its modal loop; returns when the link's handler has. A
     // window left open would hold the test until its time limit: the
     // watchdog says so, naming how it was to be closed, and closes it.
-    void openAbout(const std::function<void(QWidget& about)>& act, const char* closedBy = "act")
+    void openAbout(const std::function<void(QWidget& about)>& act, const char* closedBy)
     {
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {

@@ -136,7 +136,7 @@ TEST(AWaitingWindow, DropsTicksAndPointerMovesDuringASlowProbeAndTakesTheNewSele
         main.desk->movePointer(300);
         std::this_thread::sleep_for(300ms);
         slowDown = true;
-        testing::becomesTrue(slowedDown);
+        testing::becomesTrue([&] { return slowedDown.load(); });
         probesWhileHeld = main.gate->timesReached();
         released = true;
         main.gate->release();
