@@ -31,7 +31,7 @@ struct FakeControl final : Label, DropDownList, PushButton, Timer {
         caption = text;
         ++captionWrites;
     }
-    void setForeColor(Color value) override { color = value; }
+    void setForeColor(Color) override {}
     void addItem(TextView text, int index) override { items.insert(items.begin() + index, Text(text)); }
     void clear() override
     {
@@ -58,21 +58,17 @@ struct FakeControl final : Label, DropDownList, PushButton, Timer {
     }
     void elapse()
     {
-        if (!on)
-            return;
-        ++ticks;
-        guard.runTick(handler_);
+        if (on)
+            guard.runTick(handler_);
     }
 
     HandlerGuard& guard;
     Text caption;
     int captionWrites = 0;
-    Color color = 0;
     std::vector<Text> items;
     int selected = -1;
     bool on;
     int freshIntervals = 0; // how often a timer's interval started afresh
-    int ticks = 0;
 
 private:
     Handler handler_;
@@ -154,14 +150,9 @@ public:
     std::map<std::string, int, std::less<>> windowsCreated; // by layout name
     std::function<void(FakeWindow&)> whileModal;           // for each window shown modally
     std::vector<Text> errorsShown;
-    Handler whileErrorShown; // runs inside the error message, as the toolkit's loop would
     Handler whileWaiting;    // runs inside each wait for a blocking call
     int waits = 0;
-    HandlerGuard guard{[this](TextView message) {
-        errorsShown.emplace_back(message);
-        if (whileErrorShown)
-            whileErrorShown();
-    }};
+    HandlerGuard guard{[this](TextView message) { errorsShown.emplace_back(message); }};
 };
 
 } // namespace trayvo::testing

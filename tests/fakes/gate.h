@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -57,11 +56,6 @@ bool becomesTrue(Condition condition)
     while (!condition() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return condition();
-}
-
-inline bool becomesTrue(const std::atomic<bool>& flag)
-{
-    return becomesTrue([&flag] { return flag.load(); });
 }
 
 } // namespace trayvo::testing

@@ -60,7 +60,7 @@ TEST(frmMainOnQt, TheSelectorIsFilledAgainWhenDrivesComeAndGo)
         main.os.types[node] = type;
         const int drains = main.driveEvents.drains;
         main.driveEvents.report("d");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return main.driveEvents.drains > drains; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main.driveEvents.drains > drains; })) << "the report was never read";
     };
     combox->setCurrentIndex(1);
     driveChange(u"/dev/sr0", DriveType::NoRootDir);

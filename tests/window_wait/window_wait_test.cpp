@@ -32,7 +32,9 @@ struct HeldBackDrives {
         : gate(std::move(drivesGate))
     {
         os->discs = {u"D:\\"};
+        os->duringProbe = [this] { loadProbedOn = std::this_thread::get_id(); };
         form.Show();
+        os->duringProbe = nullptr;
         desk->learn(form.window());
     }
 
@@ -53,6 +55,7 @@ struct HeldBackDrives {
     ctlCdrom drives{offThread};
     frmMain form{desk->runtime(), drives, offThread};
     std::atomic<bool> done{false};
+    std::thread::id loadProbedOn;
 
     // What the desk saw may be read after this.
     void join()
@@ -88,15 +91,19 @@ TEST(AWaitingWindow, PaintsAndAnswersWhileTheTrayHangsAndTakesAClickAfterIt)
         main.gate->release();
     });
 
-    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && main.os->mciCommands.size() >= 6; }, Gate::limit));
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && main.os->mciCommands.size() >= 6; }, Gate::limit))
+        << "the click held during the tray action never ran";
     main.join();
-    EXPECT_TRUE(answered);
-    EXPECT_TRUE(painted);
-    EXPECT_EQ(commandsWhileHeld, 1);
-    EXPECT_EQ(main.os->mciCommands, openThenClose);
+    EXPECT_TRUE(answered) << "no answer to the window manager's ping during the wait";
+    EXPECT_TRUE(painted) << "not drawn again during the wait";
+    EXPECT_EQ(commandsWhileHeld, 1) << "the held click ran inside the wait";
+    EXPECT_EQ(main.os->mciCommands, openThenClose) << "the held click ran other than once, after the wait";
 }
 
-TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
+// The ticks that fall due during a slow probe are dropped, and the pointer's
+// moves too: out of date once it is over, and a drive that hangs lets them
+// come by the thousand. A key pressed meanwhile is taken after it.
+TEST(AWaitingWindow, DropsTicksAndPointerMovesDuringASlowProbeAndTakesTheNewSelectionAfterIt)
 {
     HeldBackDrives main(std::make_shared<Gate>());
     Window& window = main.form.window();
@@ -105,13 +112,16 @@ TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
     std::atomic<bool> slowDown{false};
     std::atomic<bool> slowedDown{false};
     std::vector<int> selectionWhileHeld;
+    int movesBeforeRelease = -1;
     int probesWhileHeld = 0;
     // On the window's thread, inside the wait as well.
     main.desk->sampleEvery10ms([&] {
-        if (main.gate->timesReached() > 0 && !released)
+        if (main.gate->timesReached() > 0 && !released) {
             selectionWhileHeld.push_back(combox.selectedIndex());
-        // The ticks that fell due during the wait must be dropped, not run
-        // after it: with the next one far away, none must follow.
+            movesBeforeRelease = main.desk->pointerMovesTaken();
+        }
+        // With the next tick far away, none of those that fell due during
+        // the wait may follow it.
         if (slowDown && !slowedDown) {
             main.desk->setTickInterval(window, 60000);
             slowedDown = true;
@@ -123,22 +133,30 @@ TEST(AWaitingWindow, DropsTicksDuringASlowProbeAndTakesTheNewSelectionAfterIt)
         if (!main.gate->waitReached())
             return;
         main.desk->press(testing::Desk::Key::Down); // the selector has the focus: E:
+        main.desk->movePointer(300);
         std::this_thread::sleep_for(300ms);
         slowDown = true;
-        testing::becomesTrue(slowedDown);
+        testing::becomesTrue([&] { return slowedDown.load(); });
         probesWhileHeld = main.gate->timesReached();
         released = true;
         main.gate->release();
     });
 
-    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && combox.selectedIndex() == 1; }, Gate::limit));
-    main.desk->runUntil([] { return false; }, 300ms); // time for probes that must not come
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done && combox.selectedIndex() == 1; }, Gate::limit))
+        << "the key pressed during the probe was not taken after it";
+    main.desk->runUntil([] { return false; }, 300ms); // time for probes and moves that must not come
     main.join();
     EXPECT_EQ(probesWhileHeld, 1);
-    EXPECT_EQ(main.gate->timesReached(), 1);
-    EXPECT_FALSE(selectionWhileHeld.empty());
+    EXPECT_EQ(main.gate->timesReached(), 1) << "ticks that fell due during the probe ran after it";
+    EXPECT_FALSE(selectionWhileHeld.empty()) << "the window's thread stood still during the probe";
     EXPECT_EQ(selectionWhileHeld, std::vector<int>(selectionWhileHeld.size(), 0));
     EXPECT_EQ(main.os->probed.back(), u"D:\\");
+    // At load the window is not on screen yet, and there is nothing to keep
+    // answering: the probe runs on the window's own thread, sparing the start
+    // a thread.
+    EXPECT_EQ(main.loadProbedOn, std::this_thread::get_id()) << "the load's probe waited for a thread";
+    EXPECT_GE(movesBeforeRelease, 0);
+    EXPECT_LE(main.desk->pointerMovesTaken() - movesBeforeRelease, 1) << "pointer moves kept for after the probe";
 }
 
 // About, open over the main window, is no handler at work: a key the user
@@ -174,60 +192,11 @@ TEST(AWaitingWindow, TakesAKeyPressedInAboutDuringAProbeOnceItIsOver)
             main.desk->press(testing::Desk::Key::Escape);
     });
 
-    EXPECT_TRUE(main.desk->runUntil([&] { return main.done.load(); }, 3 * Gate::limit));
+    EXPECT_TRUE(main.desk->runUntil([&] { return main.done.load(); }, 3 * Gate::limit))
+        << "About never opened, or no probe came while it was open";
     main.join();
     EXPECT_EQ(main.gate->timesReached(), 1);
-    EXPECT_FALSE(aboutStayedOpen);
-}
-
-// The pointer's moves during a wait are out of date once it is over, and a
-// drive that hangs lets them come by the thousand: none is kept for later.
-TEST(AWaitingWindow, KeepsNoPointerMovesForAfterAWait)
-{
-    HeldBackDrives main(std::make_shared<Gate>());
-    main.os->duringProbe = [gate = main.gate] { gate->pass(); };
-    int movesBeforeRelease = -1;
-    std::atomic<bool> released{false};
-    main.desk->sampleEvery10ms([&] {
-        if (main.gate->timesReached() > 0 && !released)
-            movesBeforeRelease = main.desk->pointerMovesTaken();
-    });
-    main.desk->setTickInterval(main.form.window(), 20);
-    main.act([&] {
-        if (!main.gate->waitReached())
-            return;
-        main.desk->movePointer(300);
-        std::this_thread::sleep_for(300ms);
-        released = true;
-        main.gate->release();
-    });
-
-    EXPECT_TRUE(main.desk->runUntil([&] { return main.done.load(); }, Gate::limit));
-    main.desk->runUntil([] { return false; }, 300ms); // time for moves that must not come
-    main.join();
-    EXPECT_GE(movesBeforeRelease, 0);
-    EXPECT_LE(main.desk->pointerMovesTaken() - movesBeforeRelease, 1);
-}
-
-// At load the window is not on screen yet, and there is nothing to keep
-// answering: the probe runs on the window's own thread, sparing the start a
-// thread. Once the window shows, the probes run on the worker.
-TEST(AWaitingWindow, ProbesOffItsThreadOnceShownOnly)
-{
-    std::vector<std::thread::id> probedOn;
-    auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    os->duringProbe = [&] { probedOn.push_back(std::this_thread::get_id()); };
-    const std::unique_ptr<testing::Desk> desk = testing::makeDesk();
-    OffThreadOsOperations offThread(desk->runtime(), os);
-    ctlCdrom drives(offThread);
-    frmMain form(desk->runtime(), drives, offThread);
-    form.Show();
-    desk->setTickInterval(form.window(), 20);
-
-    EXPECT_TRUE(desk->runUntil([&] { return os->probed.size() >= 2; }, Gate::limit));
-    ASSERT_GE(probedOn.size(), 2u);
-    EXPECT_EQ(probedOn[0], std::this_thread::get_id());
-    EXPECT_NE(probedOn[1], std::this_thread::get_id());
+    EXPECT_FALSE(aboutStayedOpen) << "Esc pressed in About during a probe was not taken after it";
 }
 
 TEST(AWaitingWindow, ClosedDuringACallThatNeverReturnsTheProgramEndsAtOnce)
@@ -244,17 +213,17 @@ TEST(AWaitingWindow, ClosedDuringACallThatNeverReturnsTheProgramEndsAtOnce)
             if (main.gate->waitReached())
                 main.desk->close();
         });
-        EXPECT_TRUE(main.desk->runUntilQuit(Gate::limit));
+        EXPECT_TRUE(main.desk->runUntilQuit(Gate::limit)) << "closing the window did not end the program";
     }
     // The window, the runtime and its worker are gone; the call is not.
-    EXPECT_LT(std::chrono::steady_clock::now() - began, Gate::limit);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, Gate::limit) << "the end waited for the blocked call";
     EXPECT_FALSE(operations.expired());
     EXPECT_EQ(gate->timesReached(), 1);
     gate->release();
     const auto until = std::chrono::steady_clock::now() + Gate::limit;
     while (!operations.expired() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(operations.expired());
+    EXPECT_TRUE(operations.expired()) << "the blocked call's thread kept what it holds once it returned";
     // Given up at its first command: nothing more was sent.
     EXPECT_EQ(gate->timesReached(), 1);
 }
