@@ -1,4 +1,6 @@
-#include "tests/qt/qt_test_support.h"
+#include "platform/qt/runtime_qt.h"
+#include "platform/qt/window_qt.h"
+#include "ui/app_identity.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -9,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstddef>
@@ -19,7 +23,45 @@
 namespace trayvo {
 namespace {
 
-using testing::child;
+template <typename Widget>
+Widget* child(Window& window, const char* name)
+{
+    return dynamic_cast<QtWindow&>(window).widget().findChild<Widget*>(QString::fromLatin1(name));
+}
+
+// Reports of drives through a pipe, as udev's come through its socket: 'd'
+// tells of a drive attached or removed, anything else of some other device.
+class PipeDriveEvents final : public DriveEventSource {
+public:
+    PipeDriveEvents() { EXPECT_EQ(::pipe2(fds_, O_NONBLOCK | O_CLOEXEC), 0); }
+    ~PipeDriveEvents() override
+    {
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    PipeDriveEvents(const PipeDriveEvents&) = delete;
+    PipeDriveEvents& operator=(const PipeDriveEvents&) = delete;
+
+    int descriptor() const override { return fds_[0]; }
+    bool drain() override
+    {
+        ++drains;
+        bool drive = false;
+        char report = 0;
+        while (::read(fds_[0], &report, 1) == 1)
+            drive = drive || report == 'd';
+        return drive;
+    }
+    void report(std::string_view reports) const
+    {
+        EXPECT_EQ(::write(fds_[1], reports.data(), reports.size()), static_cast<ssize_t>(reports.size()));
+    }
+
+    int drains = 0;
+
+private:
+    int fds_[2] = {-1, -1};
+};
 
 constexpr std::array testControls{
     ControlLayout{.name = "Frame1", .kind = ControlKind::Frame, .rect = {150, 150, 3000, 1500}},
@@ -185,7 +227,7 @@ TEST_F(QtAdapter, ABlockingCallThatGetsNoThreadFailsAlone)
 // reports of other devices by none.
 TEST(QtDriveReports, ReachEveryWindowOnceForWhatWaitedTogether)
 {
-    testing::PipeDriveEvents events;
+    PipeDriveEvents events;
     QtWindowRuntime runtime{appIdentity};
     runtime.watchDrives(events);
     std::unique_ptr<Window> first = runtime.createWindow(testLayout);
