@@ -19,10 +19,12 @@ constexpr std::u16string_view present = u"光驱设备有可用光盘。";
 constexpr std::u16string_view absent = u"光驱设备中没有光盘。";
 constexpr std::u16string_view noDriveText = u"程序发现，当前计算机\r\n没有可用的光驱设备。";
 
-// The main window over fakes, shown as program start shows it.
+// The main window over fakes, shown as program start shows it, its calls
+// that may wait on a drive going through the runtime's wait as the
+// program's do.
 struct MainWindow {
     explicit MainWindow(FakeOsOperations fakeOs)
-        : os(std::move(fakeOs))
+        : shared(std::make_shared<FakeOsOperations>(std::move(fakeOs)))
     {
         form.Show();
     }
@@ -50,10 +52,12 @@ struct MainWindow {
         return seen;
     }
 
-    FakeOsOperations os;
+    std::shared_ptr<FakeOsOperations> shared;
+    FakeOsOperations& os = *shared;
     FakeWindowRuntime runtime;
-    ctlCdrom drives{os};
-    frmMain form{runtime, drives, os};
+    OffThreadOsOperations offThread{runtime, shared};
+    ctlCdrom drives{offThread};
+    frmMain form{runtime, drives, offThread};
     std::vector<std::pair<bool, MousePointer>> seen;
 };
 
@@ -166,34 +170,26 @@ TEST(frmMain, ButtonsShowTheHourglassAndTrayButtonsPauseTheWatchThroughout)
 // started again) cannot undo the no-drive state it leads to.
 TEST(frmMain, ADriveRemovedDuringATrayActionIsHeardOnceAfterIt)
 {
-    FakeWindowRuntime runtime;
-    const auto os = std::make_shared<FakeOsOperations>(FakeOsOperations::withCdroms({u"D:\\"}));
-    OffThreadOsOperations offThread{runtime, os};
-    ctlCdrom drives{offThread};
-    frmMain form{runtime, drives, offThread};
-    form.Show();
-    auto& window = static_cast<FakeWindow&>(form.window());
-    const int listedAtLoad = os->listings;
-
+    MainWindow main(FakeOsOperations::withCdroms({u"D:\\"}));
+    const int listedAtLoad = main.os.listings;
     std::vector<Text> listWhenHeard;
-    runtime.whileWaiting = [&] {
-        if (os->mciCommands.size() != 2 || os->types[u"D:\\"] == DriveType::NoRootDir)
+    main.runtime.whileWaiting = [&] {
+        if (main.os.mciCommands.size() != 2 || main.os.types[u"D:\\"] == DriveType::NoRootDir)
             return;
-        os->types[u"D:\\"] = DriveType::NoRootDir;
-        window.drivesChanged();
-        listWhenHeard = window.control("Combox").items;
+        main.retype(u"D:\\", DriveType::NoRootDir);
+        listWhenHeard = main.selector().items;
     };
-    window.control("Command1").click();
+    main.control("Command1").click();
 
     EXPECT_EQ(listWhenHeard, std::vector<Text>{u"D:\\"}) << "heard inside the tray action";
-    EXPECT_EQ(os->mciCommands.size(), 3u);
-    EXPECT_EQ(os->listings, listedAtLoad + 1);
-    EXPECT_TRUE(window.control("Combox").items.empty());
-    EXPECT_EQ(window.control("numofCDROM").caption, u"0个");
-    EXPECT_EQ(window.control("CDROMstatus").caption, noDriveText);
-    EXPECT_FALSE(window.control("Timer1").enabled()) << "the tray action's end started the watch again";
-    EXPECT_FALSE(window.control("Command1").enabled());
-    EXPECT_EQ(window.pointer, MousePointer::Default);
+    EXPECT_EQ(main.os.mciCommands.size(), 3u);
+    EXPECT_EQ(main.os.listings, listedAtLoad + 1);
+    EXPECT_TRUE(main.selector().items.empty());
+    EXPECT_EQ(main.count(), u"0个");
+    EXPECT_EQ(main.status().caption, noDriveText);
+    EXPECT_FALSE(main.timer().enabled()) << "the tray action's end started the watch again";
+    EXPECT_EQ(main.buttonsEnabled(), std::vector<bool>(3, false));
+    EXPECT_EQ(main.window().pointer, MousePointer::Default);
 }
 
 // A drive attached or removed elsewhere in the list leaves the selection on
@@ -218,9 +214,12 @@ TEST(frmMain, TheListFollowsDrivesAttachedAndRemovedAndKeepsTheSelectedDrive)
     EXPECT_EQ(status.captionWrites, 1) << "the selected drive stayed: nothing to write";
 
     // A stick is no optical drive: the same drives, and nothing is touched.
+    // The list reads the system's table, never a drive: no wait.
     const int countWrites = main.control("numofCDROM").captionWrites;
+    const int waits = main.runtime.waits;
     main.retype(u"G:\\", DriveType::Removable);
     EXPECT_EQ(main.control("numofCDROM").captionWrites, countWrites);
+    EXPECT_EQ(main.runtime.waits, waits) << "the drive list waited as for a drive";
     EXPECT_EQ(main.selector().text(), u"F:\\");
 
     // The stick that takes a pulled drive's letter is no optical drive either.
