@@ -61,7 +61,7 @@ struct MainWindow {
     std::vector<std::pair<bool, MousePointer>> seen;
 };
 
-TEST(frmMain, LoadsWithTwoDrivesAndADataDiscInTheFirst)
+TEST(frmMain, LoadsWithTheDrivesThereAndWithoutWatchesNothingUntilOneComes)
 {
     FakeOsOperations os = FakeOsOperations::withCdroms({u"D:\\", u"F:\\"});
     os.discs = {u"D:\\"};
@@ -76,25 +76,22 @@ TEST(frmMain, LoadsWithTwoDrivesAndADataDiscInTheFirst)
     EXPECT_EQ(main.buttonsEnabled(), std::vector<bool>(3, true));
     EXPECT_TRUE(main.timer().enabled());
     EXPECT_EQ(main.os.probed, std::vector<DriveRoot>{u"D:\\"});
-}
 
-TEST(frmMain, WithoutADriveNothingIsWatchedUntilOneIsAttached)
-{
-    MainWindow main(FakeOsOperations::withCdroms({}));
-    EXPECT_EQ(main.count(), u"0个");
-    EXPECT_TRUE(main.selector().items.empty());
-    EXPECT_EQ(main.status().caption, noDriveText);
-    EXPECT_EQ(main.buttonsEnabled(), std::vector<bool>(3, false));
-    main.timer().elapse();
-    EXPECT_TRUE(main.os.probed.empty());
-
-    main.os.discs = {u"D:\\"};
-    main.retype(u"D:\\", DriveType::Cdrom);
-    EXPECT_EQ(main.count(), u"1个");
-    EXPECT_EQ(main.selector().selectedIndex(), 0);
-    EXPECT_EQ(main.status().caption, present);
-    EXPECT_EQ(main.buttonsEnabled(), std::vector<bool>(3, true));
-    EXPECT_TRUE(main.timer().enabled());
+    // Without a drive nothing is watched until one is attached.
+    MainWindow none(FakeOsOperations::withCdroms({}));
+    EXPECT_EQ(none.count(), u"0个");
+    EXPECT_TRUE(none.selector().items.empty());
+    EXPECT_EQ(none.status().caption, noDriveText);
+    EXPECT_EQ(none.buttonsEnabled(), std::vector<bool>(3, false));
+    none.timer().elapse();
+    EXPECT_TRUE(none.os.probed.empty());
+    none.os.discs = {u"D:\\"};
+    none.retype(u"D:\\", DriveType::Cdrom);
+    EXPECT_EQ(none.count(), u"1个");
+    EXPECT_EQ(none.selector().selectedIndex(), 0);
+    EXPECT_EQ(none.status().caption, present);
+    EXPECT_EQ(none.buttonsEnabled(), std::vector<bool>(3, true));
+    EXPECT_TRUE(none.timer().enabled());
 }
 
 // A probe's failure is shown, and the next tick watches on.

@@ -97,8 +97,6 @@ TEST_F(QtAdapter, LabelsSitInTheirContainerBreakAtCrLfAndFitTheirText)
     EXPECT_EQ(grows->pos(), corner);
     EXPECT_GE(grows->height(), 2 * grows->fontMetrics().height());
     EXPECT_GE(grows->width(), grows->fontMetrics().horizontalAdvance(QStringLiteral("第一行")));
-    window->label("Grows").setForeColor(rgb(20, 159, 211));
-    EXPECT_EQ(grows->palette().color(QPalette::WindowText), QColor(20, 159, 211));
     EXPECT_THROW(window->label("Button"), std::logic_error);
 
     const QLabel* wraps = child<QLabel>(*window, "Wraps");
