@@ -103,7 +103,7 @@ TEST(frmMain, TheStatusLineFollowsTheSelectedDriveAndIsWrittenOnlyOnAChange)
     auto& status = main.status();
     main.timer().elapse();
     EXPECT_EQ(status.caption, absent);
-    EXPECT_EQ(status.captionWrites, 1);
+    EXPECT_EQ(status.captionWrites, 1) << "written at a tick that changed nothing";
 
     main.os.probeFailure = "设备未就绪";
     main.timer().elapse();
@@ -119,7 +119,7 @@ TEST(frmMain, TheStatusLineFollowsTheSelectedDriveAndIsWrittenOnlyOnAChange)
     main.selector().setSelectedIndex(1);
     main.timer().elapse();
     EXPECT_EQ(main.os.probed.back(), u"E:\\");
-    EXPECT_EQ(status.captionWrites, 2);
+    EXPECT_EQ(status.captionWrites, 2) << "written at a tick that changed nothing";
 
     main.selector().setSelectedIndex(2);
     main.timer().elapse();
@@ -144,21 +144,21 @@ TEST(frmMain, ButtonsShowTheHourglassAndTrayButtonsPauseTheWatchThroughout)
         << "the watch ran on, or the hourglass was not up, during a tray action";
     EXPECT_TRUE(main.timer().enabled());
     EXPECT_EQ(main.timer().freshIntervals, intervalsBefore + 2); // each restart waits a full interval
-    EXPECT_EQ(main.window().pointer, MousePointer::Default);
+    EXPECT_EQ(main.window().pointer, MousePointer::Default) << "the hourglass stayed";
 
     main.control("Command3").click();
     ASSERT_EQ(main.os.started.size(), 1u);
     EXPECT_EQ(main.os.started[0], std::pair(std::u16string(u"explorer.exe E:\\"), ShowState::MinimizedActivated));
-    EXPECT_EQ(seen.back(), std::pair(true, MousePointer::Hourglass));
+    EXPECT_EQ(seen.back(), std::pair(true, MousePointer::Hourglass)) << "the folder button stopped the watch";
 
     // Restored even when the action fails.
     main.os.actionFailure = "驱动器忙";
     main.control("Command1").click();
-    EXPECT_TRUE(main.timer().enabled());
-    EXPECT_EQ(main.window().pointer, MousePointer::Default);
+    EXPECT_TRUE(main.timer().enabled()) << "the watch stayed stopped after a failed tray action";
+    EXPECT_EQ(main.window().pointer, MousePointer::Default) << "the hourglass stayed after a failed tray action";
     main.os.processStarts = false;
     main.control("Command3").click();
-    EXPECT_EQ(main.window().pointer, MousePointer::Default);
+    EXPECT_EQ(main.window().pointer, MousePointer::Default) << "the hourglass stayed after a failed folder";
     EXPECT_EQ(main.runtime.errorsShown, (std::vector<Text>{u"驱动器忙", u"无法打开光驱设备 E:\\ 的目录。"}));
 }
 
