@@ -101,9 +101,9 @@ TEST_F(QtAdapter, LabelsSitInTheirContainerBreakAtCrLfAndFitTheirText)
 
     const QLabel* wraps = child<QLabel>(*window, "Wraps");
     window->label("Wraps").setCaption(u"一\r\n二\r\n三\r\n四\r\n五\r\n六\r\n七\r\n八");
-    EXPECT_EQ(wraps->geometry().bottom() + 1, 160); // 2400 twips
+    EXPECT_EQ(wraps->geometry().bottom() + 1, 160) << "grew past its limit of 2400 twips";
     window->label("Wraps").setCaption(u"一");
-    EXPECT_EQ(wraps->height(), 17); // 255 twips
+    EXPECT_EQ(wraps->height(), 17) << "shrank below its stored 255 twips";
 
     // A container must come before what it holds.
     constexpr std::array misplaced{ControlLayout{.name = "Orphan", .kind = ControlKind::Label, .container = "Frame1"}};
