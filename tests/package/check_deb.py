@@ -17,7 +17,8 @@ RUNTIME_DEPENDS = ["qt6-qpa-plugins", "fonts-liberation2", "fonts-wqy-microhei",
                    "qt6-translations-l10n", "xdg-utils"]
 # dpkg-shlibdeps must have run: these come only from the program's links.
 # Debian 13 renamed some libraries for the 64-bit time_t ABI (libqt6core6t64).
-LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1"]
+LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1",
+                  "libmount1"]
 
 CONTENTS = ["./usr/bin/trayvo2010",
             f"./usr/share/applications/{APP_ID}.desktop",
