@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace trayvo {
+
+void PrintTo(const DiscMount& mount, std::ostream* out)
+{
+    *out << mount.id << " at " << mount.mountPoint;
+}
+
 namespace {
 
 // The disc is 11:0 throughout, whatever its source field says; the root

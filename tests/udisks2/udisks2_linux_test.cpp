@@ -13,10 +13,18 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
 namespace trayvo {
+
+void PrintTo(UnmountOutcome outcome, std::ostream* out)
+{
+    constexpr const char* names[]{"Unmounted", "NotUnmounted", "NoService", "NotKnown"};
+    *out << names[static_cast<int>(outcome)];
+}
+
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
