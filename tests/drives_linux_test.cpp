@@ -16,10 +16,17 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace trayvo {
+
+void PrintTo(DriveType type, std::ostream* out)
+{
+    *out << "drive type " << static_cast<std::uint32_t>(type);
+}
+
 namespace {
 namespace fs = std::filesystem;
 
