@@ -39,6 +39,16 @@ def fail(error, message='refused by the mock'):
     raise dbus.exceptions.DBusException(message, name=f'org.freedesktop.UDisks2.Error.{error}')
 
 
+def failing(error, message):
+    """A mock method's act that fails with UDisks2's error."""
+    return lambda _: fail(error, message)
+
+
+unexpected = failing('Failed', 'not expected by the test')
+busy = failing('DeviceBusy', 'target is busy')
+refused = failing('NotAuthorizedCanObtain', 'Not authorized to perform operation')
+
+
 def mount_points(*paths):
     return dbus.Array([dbus.ByteArray(p.encode() + b'\0') for p in paths], signature='ay')
 
@@ -47,23 +57,11 @@ def checked(act, needs_mounted):
     """act behind UDisks2's own checks, as Unmount (needs_mounted) or Mount."""
     def method(self, options):
         if not options.get('auth.no_user_interaction', False):
-            fail('NotAuthorizedCanObtain', 'Not authorized to perform operation')
+            refused(self)
         if bool(self.props[FILESYSTEM]['MountPoints']) != needs_mounted:
             fail('NotMounted' if needs_mounted else 'AlreadyMounted')
         return act(self)
     return method
-
-
-def unexpected(_):
-    fail('Failed', 'not expected by the test')
-
-
-def busy(_):
-    fail('DeviceBusy', 'target is busy')
-
-
-def refused(_):
-    fail('NotAuthorizedCanObtain', 'Not authorized to perform operation')
 
 
 def unmount_first(self):
