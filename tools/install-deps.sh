@@ -28,6 +28,8 @@ run_packages=(
     # the UDisks2 client talks D-Bus through sd-bus; udev reports drives
     # plugged in and pulled out
     libsystemd-dev libudev-dev
+    # the kernel's mount table read through util-linux's libmount
+    libmount-dev
     # running: Qt's own Chinese texts, fonts for Arial's metrics and the
     # Chinese, and the desktop's opener for a disc's folder
     qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei xdg-utils
