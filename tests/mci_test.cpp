@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+
 namespace trayvo::mci {
 namespace {
 
-// Drives that only record what is done to them: sr0's disc cannot be
-// unmounted, and unmounting sr3 throws.
+// Drives that only record what is done to them; sr0's disc cannot be
+// unmounted.
 struct FakeDevices final : TrayDevices {
     struct Drive final : TrayDrive {
         explicit Drive(std::string& record) : log(record) {}
@@ -27,11 +32,12 @@ struct FakeDevices final : TrayDevices {
     bool unmountFilesystems(const std::string& node) override
     {
         log += "unmount " + node + ';';
-        if (node == "/dev/sr3")
+        if (std::exchange(unmountThrows, false))
             throw std::runtime_error("unmount failed");
         return node != "/dev/sr0";
     }
     std::string log;
+    bool unmountThrows = false; // once
 };
 
 TEST(Mci, CarriesOutTheDriveModulesTrayCommandsAndNoOthers)
@@ -58,17 +64,19 @@ TEST(Mci, CarriesOutTheDriveModulesTrayCommandsAndNoOthers)
     // The drive module's own commands move the tray, and an action that
     // throws half-way lets go of its drive all the same.
     testing::FakeOsOperations os;
-    os.candidates = {u"/dev/sr3", u"/dev/sr1"};
-    os.types = {{u"/dev/sr3", DriveType::Cdrom}, {u"/dev/sr1", DriveType::Cdrom}};
+    os.candidates = {u"/dev/sr2", u"/dev/sr1"};
+    os.types = {{u"/dev/sr2", DriveType::Cdrom}, {u"/dev/sr1", DriveType::Cdrom}};
     os.mciResult = [&](const std::u16string& command) { return mci.send(toUtf8(command)); };
     ctlCdrom drives(os);
     drives.ListCdromDrives();
     devices.log.clear();
+    devices.unmountThrows = true;
     EXPECT_THROW(drives.OpenDoor(0), std::runtime_error);
     drives.OpenDoor(1);
     drives.CloseDoor(1);
-    EXPECT_EQ(devices.log, "open /dev/sr3;unmount /dev/sr3;release;open /dev/sr1;unmount /dev/sr1;eject;release;"
-                           "open /dev/sr1;close tray;release;");
+    EXPECT_EQ(devices.log, "open /dev/sr2;unmount /dev/sr2;release;open /dev/sr1;unmount /dev/sr1;eject;release;"
+                           "open /dev/sr1;close tray;release;")
+        << "a tray moved that was not asked for, or a drive was left open";
 }
 
 } // namespace
