@@ -26,7 +26,7 @@ TEST(OffThreadOsOperations, WaitsForEachCallThatMayBlockAndHandsBackItsAnswer)
     EXPECT_EQ(os.getDriveType(u"D:\\"), DriveType::Cdrom);
     EXPECT_EQ(runtime.waits, 0);
 
-    EXPECT_EQ(os.getDiskFreeSpace(u"D:\\").totalClusters, 333000u);
+    EXPECT_EQ(os.getDiskFreeSpace(u"D:\\").totalClusters, 1u);
     EXPECT_EQ(os.sendMciString(u"close nowCD"), 263u);
     EXPECT_FALSE(os.startProcess(u"explorer.exe D:\\", ShowState::MinimizedActivated));
     os.shellExecute(7, u"https://quenbrook.example/");
