@@ -6,10 +6,9 @@ so the connection's closing tells that the program is done with the bus.
 """
 
 import re
-import time
 from dataclasses import dataclass, field
 
-from common import CheckFailed
+from common import wait_for
 
 UDISKS = "org.freedesktop.UDisks2"
 CONVERSATION_LIMIT_S = 20   # beyond the program's own 10 s for the bus
@@ -64,8 +63,7 @@ def conversation_after(m, since):
     """The program's conversation with the bus that began after message
     number since, once the program has closed its connection: it is then
     done with the bus for that click."""
-    deadline = time.monotonic() + CONVERSATION_LIMIT_S
-    while True:
+    def ended():
         messages = bus_messages(m)[since:]
         asked = [message.sender for message in messages
                  if message.member == "GetNameOwner" and message.strings() == [UDISKS]]
@@ -73,7 +71,7 @@ def conversation_after(m, since):
                          for message in messages):
             return Conversation([message for message in messages if asked[0] in (message.sender, message.destination)
                                  and message.member != "NameOwnerChanged"])
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"the program held no conversation with the bus, or did not end it, within "
-                              f"{CONVERSATION_LIMIT_S} s")
-        time.sleep(0.2)
+        return None
+
+    return wait_for(ended, CONVERSATION_LIMIT_S,
+                    f"no conversation of the program's with the bus ended within {CONVERSATION_LIMIT_S} s")

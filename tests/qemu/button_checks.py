@@ -167,4 +167,5 @@ def check_open_while_in_use_unseen(m):
         finally:
             m.must("release", holder)
         expect(answer.status == 0 and not answer.lines and entry["locked"] and not entry["tray_open"] and not events,
-               f"open with the disc {how} answered {answer.text()}: QEMU has {m.tray_state(data.qdev)}, tray events {events}")
+               f"open with the disc {how} answered {answer.text()}: QEMU has {m.tray_state(data.qdev)}, "
+               f"tray events {events}")

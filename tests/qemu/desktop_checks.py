@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 from bus_monitor import UDISKS, bus_messages, conversation_after
-from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
+from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import DATA_LABEL
 from window import PROGRAM_TITLE, WINDOW_LIMIT_S, ProgramWindow, Screen
 
@@ -88,27 +88,18 @@ def expect_no_message(m, session, after):
 
 def await_message(m, session, after):
     """Waits for the program's message and answers it."""
-    deadline = time.monotonic() + MESSAGE_LIMIT_S
-    while len(windows := program_windows(m, session)) < 2:
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"{after}: no message within {MESSAGE_LIMIT_S} s")
-        time.sleep(0.2)
-    for window in windows:
-        if window != session.window.window:
-            m.guest.run("x", "xdotool", "windowfocus", "--sync", window, "key", "Return")
-    while len(program_windows(m, session)) > 1:
-        if time.monotonic() > deadline:
-            raise TestError(f"{after}: the message would not close")
-        time.sleep(0.2)
+    messages = wait_for(lambda: [window for window in program_windows(m, session) if window != session.window.window],
+                        MESSAGE_LIMIT_S, f"{after}: no message within {MESSAGE_LIMIT_S} s")
+    for window in messages:
+        m.guest.run("x", "xdotool", "windowfocus", "--sync", window, "key", "Return")
+    wait_for(lambda: len(program_windows(m, session)) == 1, MESSAGE_LIMIT_S, f"{after}: the message would not close",
+             TestError)
 
 
 def await_new_record(m, before):
     """What the one start of the opener since the records before was given."""
-    deadline = time.monotonic() + RECORD_LIMIT_S
-    while not (new := [given for start, given in m.opener_records(OPENED_DIR).items() if start not in before]):
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"the opener was not started within {RECORD_LIMIT_S} s")
-        time.sleep(0.2)
+    new = wait_for(lambda: [given for start, given in m.opener_records(OPENED_DIR).items() if start not in before],
+                   RECORD_LIMIT_S, f"the opener was not started within {RECORD_LIMIT_S} s")
     expect(len(new) == 1, f"the opener was started {len(new)} times: {new}")
     return new[0]
 
@@ -192,12 +183,10 @@ def check_tray_closed(m, desktop):
     expect_no_message(m, desktop, "关闭仓门")
     # UDisks2 takes the Filesystem interface off a drive whose disc went.
     path = f"/org/freedesktop/UDisks2/block_devices/{Path(data.node).name}"
-    deadline = time.monotonic() + MEDIA_LIMIT_S
-    while m.guest.run("run", "dbus-send", "--system", "--print-reply", f"--dest={UDISKS}", path,
-                      "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.UDisks2.Filesystem",
-                      "string:MountPoints").status != 0:
-        expect(time.monotonic() < deadline, f"UDisks2 did not see the disc within {MEDIA_LIMIT_S} s")
-        time.sleep(0.5)
+    wait_for(lambda: m.guest.run("run", "dbus-send", "--system", "--print-reply", f"--dest={UDISKS}", path,
+                                 "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.UDisks2.Filesystem",
+                                 "string:MountPoints").status == 0,
+             MEDIA_LIMIT_S, f"UDisks2 did not see the disc within {MEDIA_LIMIT_S} s")
 
 
 def check_folder_mounted_for_the_user(m, desktop):
@@ -220,11 +209,9 @@ def polkit_agent(m, session):
     registered = len(bus_messages(m))
     agent = m.spawn("run", "script", "-qfc", f"pkttyagent --process {session.program}", "/tmp/polkit-agent.log")
     try:
-        deadline = time.monotonic() + COMMAND_LIMIT_S
-        while not any(message.member == "RegisterAuthenticationAgent" for message in bus_messages(m)[registered:]):
-            if time.monotonic() > deadline:
-                raise TestError(f"polkit's agent did not register: {m.guest_text('/tmp/polkit-agent.log')}")
-            time.sleep(0.2)
+        wait_for(lambda: any(message.member == "RegisterAuthenticationAgent"
+                             for message in bus_messages(m)[registered:]),
+                 COMMAND_LIMIT_S, "polkit's agent did not register", TestError)
         yield registered
     finally:
         m.guest.run("polkit-agent-stop", agent)
