@@ -20,11 +20,9 @@ def guest_block_devices(m):
 
 def listed_roots(m):
     answer = m.drivecheck_run("list")
-    roots = [line.split(" ", 1)[1] for line in answer.lines[:-1]]
-    expect(answer.status == 0 and answer.lines[-1:] == [f"count {len(roots)}"]
-           and answer.lines[:-1] == [f"{index} {root}" for index, root in enumerate(roots)],
+    expect(answer.status == 0 and answer.lines[-1:] == [f"count {len(answer.lines) - 1}"],
            f"list answered {answer.status}: {answer.text()}")
-    return roots
+    return [line.split(" ", 1)[1] for line in answer.lines[:-1]]
 
 
 def learn_drives(m):

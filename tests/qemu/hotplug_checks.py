@@ -127,9 +127,3 @@ def check_no_drive_then_one(m):
         return with_window(m, check)
     finally:
         m.guest.run("udev-stop")
-
-
-CHECKS = [
-    ("drive plugged in beside others", check_drive_plugged_beside_others),
-    ("no drive, then one, then none", check_no_drive_then_one),
-]
