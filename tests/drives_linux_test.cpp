@@ -12,26 +12,32 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace trayvo {
+
+void PrintTo(DriveType type, std::ostream* out)
+{
+    *out << "drive type " << static_cast<std::uint32_t>(type);
+}
+
 namespace {
 namespace fs = std::filesystem;
 
-// What the mount service was asked, and how it is to answer.
-struct MountServiceState {
-    bool runs = true;
-    bool busy = false;
-    std::vector<std::string> calls;
-};
-
+// Records what it was asked; answers as runs and busy say.
 struct FakeMountService final : MountService {
-    explicit FakeMountService(MountServiceState& shared) : state(shared) {}
+    struct State {
+        bool runs = true;
+        bool busy = false;
+        std::vector<std::string> calls;
+    };
+    explicit FakeMountService(State& shared) : state(shared) {}
     UnmountOutcome unmountFilesystems(const std::string& blockName) override
     {
         if (!state.runs)
@@ -46,7 +52,7 @@ struct FakeMountService final : MountService {
         state.calls.push_back("mount " + blockName);
         return "/media/user/" + blockName;
     }
-    MountServiceState& state;
+    State& state;
 };
 
 class LinuxDrives : public ::testing::Test {
@@ -84,34 +90,34 @@ protected:
         return {.sysBlockDir = root / "sys" / "block", .devDir = root / "dev", .mountInfo = root / "mountinfo"};
     }
     LinuxOsOperations os() const { return LinuxOsOperations(locations()); }
-    LinuxTrayDevices devices()
-    {
-        return LinuxTrayDevices(locations(), std::make_unique<FakeMountService>(service));
-    }
-    // sr0's node as a real block device (11:0), mounted where mountinfo says.
-    void discIn(const std::string& mountinfo)
+    LinuxTrayDevices devices() { return LinuxTrayDevices(locations(), std::make_unique<FakeMountService>(service)); }
+    void mountTable(const std::string& text) const { std::ofstream(root / "mountinfo") << text; }
+    // sr0's node as a real block device (11:0), mounted where the table says.
+    void discIn(const std::string& table)
     {
         if (::mknod(node("sr0").c_str(), S_IFBLK | 0600, ::makedev(11, 0)) != 0)
             GTEST_SKIP() << "needs leave to make a device node";
-        std::ofstream(root / "mountinfo") << mountinfo;
+        mountTable(table);
     }
 
     fs::path root;
-    MountServiceState service;
+    FakeMountService::State service;
 };
+
+const std::string coveredDisc = "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
+                                "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n";
 
 TEST_F(LinuxDrives, EveryBlockDeviceIsListedInNaturalOrderWithItsType)
 {
     EXPECT_EQ(os().candidateRoots(), (std::vector<DriveRoot>{root16("nvme0n1"), root16("sda"), root16("sdb"),
                                                            root16("sr2"), root16("sr10"), root16("sr15")}));
-    EXPECT_EQ(os().getDriveType(root16("sr2")), DriveType::Cdrom);
-    EXPECT_EQ(os().getDriveType(root16("sr10")), DriveType::Cdrom);
-    EXPECT_EQ(os().getDriveType(root16("sr15")), DriveType::Fixed);
-    EXPECT_EQ(os().getDriveType(root16("sda")), DriveType::Fixed);
-    EXPECT_EQ(os().getDriveType(root16("sdb")), DriveType::Removable);
-    EXPECT_EQ(os().getDriveType(root16("nvme0n1")), DriveType::Fixed);
-    for (const char* unknown : {"sr99", "", ".", ".."})
-        EXPECT_EQ(os().getDriveType(root16(unknown)), DriveType::NoRootDir) << unknown;
+    const std::pair<const char*, DriveType> types[]{
+        {"sr2", DriveType::Cdrom},  {"sr10", DriveType::Cdrom}, {"sr15", DriveType::Fixed},
+        {"sda", DriveType::Fixed},  {"sdb", DriveType::Removable}, {"nvme0n1", DriveType::Fixed},
+        {"sr99", DriveType::NoRootDir}, {"", DriveType::NoRootDir}, {".", DriveType::NoRootDir},
+        {"..", DriveType::NoRootDir}};
+    for (const auto& [name, type] : types)
+        EXPECT_EQ(os().getDriveType(root16(name)), type) << name;
     EXPECT_EQ(os().getDriveType(u""), DriveType::NoRootDir);
 
     // The tray commands take only a listed optical drive's own node.
@@ -122,7 +128,6 @@ TEST_F(LinuxDrives, EveryBlockDeviceIsListedInNaturalOrderWithItsType)
 
     const LinuxOsOperations nothing({.sysBlockDir = root / "missing"});
     EXPECT_TRUE(nothing.candidateRoots().empty());
-    EXPECT_EQ(nothing.getDriveType(root16("sr2")), DriveType::NoRootDir);
 }
 
 std::size_t openDescriptorCount()
@@ -131,7 +136,9 @@ std::size_t openDescriptorCount()
     return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
-TEST_F(LinuxDrives, TheProbeFindsNoDiscWithoutWaitingOrLeakingAndOnlyInABlockDevice)
+// A fifo with no writer holds a plain open forever; the alarm ends such a
+// hang with the test's name last in the log.
+TEST_F(LinuxDrives, TheProbeAndTheTrayOpenOnlyABlockDeviceWithoutWaitingOrLeaking)
 {
     std::ofstream(node("sr0")) << "not a device";
     fs::create_directory(node("sr3"));
@@ -143,25 +150,14 @@ TEST_F(LinuxDrives, TheProbeFindsNoDiscWithoutWaitingOrLeakingAndOnlyInABlockDev
         names.emplace_back("sr5");
 
     const std::size_t descriptorsBefore = openDescriptorCount();
-    // A fifo with no writer holds a plain open forever; the alarm ends such a
-    // hang with this test's name last in the log.
     ::alarm(10);
     for (const std::string& name : names)
         EXPECT_EQ(os().getDiskFreeSpace(root16(name)).totalClusters, 0u) << name;
+    for (const char* name : {"sr0", "sr4", "sr9"})
+        EXPECT_EQ(devices().open(node(name)), nullptr) << name;
     ::alarm(0);
     EXPECT_EQ(os().getDiskFreeSpace(u"").totalClusters, 0u);
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-}
-
-TEST_F(LinuxDrives, TheTrayOpensTheNodeWithoutWaitingAndOnlyAsABlockDevice)
-{
-    ASSERT_EQ(::mkfifo(node("sr0").c_str(), 0600), 0);
-    std::ofstream(node("sr1")) << "a file";
-    ::alarm(10); // as for the probe
-    EXPECT_EQ(devices().open(node("sr0")), nullptr);
-    ::alarm(0);
-    EXPECT_EQ(devices().open(node("sr1")), nullptr);
-    EXPECT_EQ(devices().open(node("sr9")), nullptr);
 }
 
 TEST_F(LinuxDrives, UnmountsThroughTheServiceWhereItRunsElseDirectly)
@@ -175,22 +171,15 @@ TEST_F(LinuxDrives, UnmountsThroughTheServiceWhereItRunsElseDirectly)
     // Without the service the kernel is asked, and refuses here.
     service.runs = false;
     EXPECT_FALSE(devices().unmountFilesystems(node("sr0")));
-    std::ofstream(root / "mountinfo") << "";
+    mountTable("");
     EXPECT_TRUE(devices().unmountFilesystems(node("sr0")));
 
-    // Another filesystem over the disc's mount, or over a directory on the
-    // way to it with another at the disc's path inside: neither the service
-    // nor the kernel is asked, and the tray stays shut.
-    for (const char* covered : {"61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
-                                "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n",
-                                "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
-                                "70 22 0:50 / /media rw - tmpfs tmpfs rw\n"
-                                "71 70 0:51 / /media/d rw - tmpfs stick rw\n"}) {
-        std::ofstream(root / "mountinfo") << covered;
-        for (const bool runs : {true, false}) {
-            service.runs = runs;
-            EXPECT_FALSE(devices().unmountFilesystems(node("sr0"))) << "service runs: " << runs << "\n" << covered;
-        }
+    // Another filesystem over the disc's mount: neither the service nor the
+    // kernel is asked, and the tray stays shut.
+    mountTable(coveredDisc);
+    for (const bool runs : {true, false}) {
+        service.runs = runs;
+        EXPECT_FALSE(devices().unmountFilesystems(node("sr0"))) << "service runs: " << runs;
     }
     EXPECT_EQ(service.calls.size(), 2u);
 }
@@ -200,19 +189,13 @@ TEST_F(LinuxDrives, TheFolderOfAMountedDiscComesFromTheMountTable)
     discIn("22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
            "61 22 11:0 / /media/user/My\\040Disc ro - iso9660 /dev/sr0 ro\n"
            "62 22 11:0 / /mnt/second ro - iso9660 /dev/sr0 ro\n");
-    service.runs = false;
     EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/My Disc");
-    service.runs = true;
-    EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/My Disc");
+    // Under a tmpfs its path shows the tmpfs.
+    mountTable(coveredDisc);
+    EXPECT_EQ(devices().discFolder(node("sr0")), std::nullopt);
     EXPECT_TRUE(service.calls.empty()) << "the service was asked with nothing to ask it";
 
-    // A tmpfs over the disc's only mount: its path shows the tmpfs.
-    std::ofstream(root / "mountinfo") << "61 22 11:0 / /media/d ro - iso9660 /dev/sr0 ro\n"
-                                         "70 61 0:50 / /media/d rw - tmpfs tmpfs rw\n";
-    EXPECT_EQ(devices().discFolder(node("sr0")), std::nullopt);
-    EXPECT_TRUE(service.calls.empty()) << "the service was asked to name a covered mount";
-
-    std::ofstream(root / "mountinfo") << "";
+    mountTable("");
     EXPECT_EQ(devices().discFolder(node("sr0")), "/media/user/sr0");
     EXPECT_EQ(service.calls, std::vector<std::string>{"mount sr0"});
     service.runs = false;

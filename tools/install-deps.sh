@@ -28,6 +28,8 @@ run_packages=(
     # the UDisks2 client talks D-Bus through sd-bus; udev reports drives
     # plugged in and pulled out
     libsystemd-dev libudev-dev
+    # the kernel's mount table read through util-linux's libmount
+    libmount-dev
     # running: Qt's own Chinese texts, fonts for Arial's metrics and the
     # Chinese, and the desktop's opener for a disc's folder
     qt6-translations-l10n fonts-liberation2 fonts-wqy-microhei xdg-utils
@@ -49,9 +51,6 @@ test_packages=(
     # (polkitd is polkit's daemon on both releases; Debian 12's policykit-1
     # is only a transitional name for it, gone in 13)
     udisks2 polkitd
-    # fuzzing: clang's libFuzzer and sanitizer runtimes, of the installed
-    # clang's version (the metapackage follows it)
-    clang libclang-rt-dev
     # Windows build and its Wine tests, which read the screen with PIL
     wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales python3-pil
     # the 64-bit twin, and the 64-bit Wine that runs it where the host starts

@@ -66,8 +66,6 @@ choose_wine_tree() {
 stage "install dependencies" bash tools/install-deps.sh test
 stage "build native" configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 stage "build sanitizers" configure_and_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_SANITIZE=ON
-stage "build fuzzers" configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYVO_FUZZ=ON \
-    -DCMAKE_CXX_COMPILER=clang++ -DTRAYVO_FUZZ_SECONDS=30
 stage "build windows" configure_and_build windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
 stage "build windows 64-bit twin" configure_and_build windows64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DTRAYVO_SHIPPED_EXE="$PWD/build/windows/platform/Trayvo2010.exe"
@@ -75,7 +73,6 @@ choose_wine_tree
 stage "test unit" run_label native unit 120
 stage "test qt" run_label native qt 300
 stage "test sanitize" run_label sanitize sanitize 900
-stage "test fuzz" run_label fuzz fuzz 120
 stage "test qemu" run_label native qemu 600
 echo "wine: testing $wine_tested"
 stage "test wine ($wine_tree)" run_label "$wine_tree" wine 900

@@ -2,12 +2,7 @@
 
 #include <linux/cdrom.h>
 
-#include <algorithm>
-#include <limits>
-
 namespace trayvo {
-
-static_assert(discSectorBytes == CD_FRAMESIZE);
 
 bool isReadableDisc(int driveStatus, int discStatus)
 {
@@ -24,13 +19,6 @@ bool isReadableDisc(int driveStatus, int discStatus)
     default:
         return false;
     }
-}
-
-std::uint32_t discSectorCount(std::uint64_t capacityBytes)
-{
-    constexpr std::uint64_t largest = std::numeric_limits<std::uint32_t>::max();
-    const std::uint64_t sectors = std::clamp<std::uint64_t>(capacityBytes / discSectorBytes, 1, largest);
-    return static_cast<std::uint32_t>(sectors);
 }
 
 } // namespace trayvo

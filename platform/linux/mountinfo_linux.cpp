@@ -1,101 +1,55 @@
 #include "platform/linux/mountinfo_linux.h"
 
+#include <libmount.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
-#include <charconv>
-#include <optional>
+#include <cstdio>
+#include <memory>
 
 namespace trayvo {
 namespace {
 
-bool isOctal(char c)
+// One line of the table, as libmount reads it, escapes such as \040 decoded.
+struct MountEntry {
+    unsigned id = 0;
+    unsigned parentId = 0; // the mount this one sits on
+    dev_t device = 0;
+    std::string root; // the directory of the filesystem mounted here
+    std::string mountPoint;
+};
+
+using File = std::unique_ptr<FILE, decltype([](FILE* file) { std::fclose(file); })>;
+using Table = std::unique_ptr<libmnt_table, decltype([](libmnt_table* table) { ::mnt_unref_table(table); })>;
+using Iterator = std::unique_ptr<libmnt_iter, decltype([](libmnt_iter* iterator) { ::mnt_free_iter(iterator); })>;
+
+std::string textOf(const char* field)
 {
-    return c >= '0' && c <= '7';
+    return field ? field : "";
 }
 
-std::vector<std::string_view> fieldsOf(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    std::size_t pos = 0;
-    while (pos < line.size()) {
-        const std::size_t end = std::min(line.find(' ', pos), line.size());
-        if (end > pos)
-            fields.push_back(line.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return fields;
-}
-
-std::optional<unsigned> number(std::string_view text)
-{
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
-// Fields: id, parent, major:minor, root, mount point, options, optional
-// fields ending with "-", then type, source and super options.
-std::optional<MountEntry> parseLine(std::string_view line)
-{
-    const std::vector<std::string_view> fields = fieldsOf(line);
-    if (fields.size() < 7)
-        return std::nullopt;
-    const std::size_t colon = fields[2].find(':');
-    if (colon == std::string_view::npos)
-        return std::nullopt;
-    const auto id = number(fields[0]);
-    const auto parentId = number(fields[1]);
-    const auto major = number(fields[2].substr(0, colon));
-    const auto minor = number(fields[2].substr(colon + 1));
-    std::size_t separator = 6;
-    while (separator < fields.size() && fields[separator] != "-")
-        ++separator;
-    if (!id || !parentId || !major || !minor || separator + 2 >= fields.size())
-        return std::nullopt;
-    return MountEntry{.id = *id,
-                      .parentId = *parentId,
-                      .major = *major,
-                      .minor = *minor,
-                      .root = decodeMountInfoField(fields[3]),
-                      .mountPoint = decodeMountInfoField(fields[4]),
-                      .source = decodeMountInfoField(fields[separator + 2])};
-}
-
-} // namespace
-
-std::string decodeMountInfoField(std::string_view field)
-{
-    std::string decoded;
-    decoded.reserve(field.size());
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        const bool escape = field[i] == '\\' && i + 3 < field.size() && field[i + 1] <= '3'
-                            && isOctal(field[i + 1]) && isOctal(field[i + 2]) && isOctal(field[i + 3]);
-        if (escape) {
-            decoded.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8
-                                                + (field[i + 3] - '0')));
-            i += 3;
-        } else {
-            decoded.push_back(field[i]);
-        }
-    }
-    return decoded;
-}
-
+// Every well-formed line; libmount skips the malformed ones.
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
+    if (text.empty())
+        return {};
+    // Opened for reading only: fmemopen never writes through the pointer.
+    const File stream(::fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+    const Table table(::mnt_new_table());
+    const Iterator iterator(::mnt_new_iter(MNT_ITER_FORWARD));
+    if (!stream || !table || !iterator || ::mnt_table_parse_stream(table.get(), stream.get(), "mountinfo") != 0)
+        return {};
     std::vector<MountEntry> mounts;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = std::min(text.find('\n', pos), text.size());
-        if (auto entry = parseLine(text.substr(pos, end - pos)))
-            mounts.push_back(std::move(*entry));
-        pos = end + 1;
+    libmnt_fs* fs = nullptr;
+    while (::mnt_table_next_fs(table.get(), iterator.get(), &fs) == 0) {
+        mounts.push_back({.id = static_cast<unsigned>(::mnt_fs_get_id(fs)),
+                          .parentId = static_cast<unsigned>(::mnt_fs_get_parent_id(fs)),
+                          .device = ::mnt_fs_get_devno(fs),
+                          .root = textOf(::mnt_fs_get_root(fs)),
+                          .mountPoint = textOf(::mnt_fs_get_target(fs))});
     }
     return mounts;
 }
-
-namespace {
 
 // Whether a lookup of path passes through dir: dir is path or one of the
 // folders above it. Mount points in the table are absolute and normalised.
@@ -155,9 +109,10 @@ private:
 
 } // namespace
 
-DiscMounts discMountsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor)
+DiscMounts discMountsOf(std::string_view mountInfo, unsigned major, unsigned minor)
 {
-    const auto isDisc = [&](const MountEntry& mount) { return mount.major == major && mount.minor == minor; };
+    const std::vector<MountEntry> mounts = parseMountInfo(mountInfo);
+    const auto isDisc = [&](const MountEntry& mount) { return mount.device == ::makedev(major, minor); };
     const MountTree tree(mounts);
     DiscMounts disc;
     for (const MountEntry& mount : mounts) {

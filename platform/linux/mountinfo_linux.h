@@ -7,24 +7,6 @@
 
 namespace trayvo {
 
-// One line of /proc/self/mountinfo, with its escapes decoded.
-struct MountEntry {
-    unsigned id = 0;
-    unsigned parentId = 0; // the mount this one sits on
-    unsigned major = 0;
-    unsigned minor = 0;
-    std::string root;       // the directory of the filesystem mounted here
-    std::string mountPoint;
-    std::string source;
-};
-
-// The kernel writes blanks, tabs, newlines and backslashes in paths as octal
-// escapes (\040 \011 \012 \134); this undoes them.
-std::string decodeMountInfoField(std::string_view field);
-
-// Every well-formed line of a mountinfo text; malformed lines are skipped.
-std::vector<MountEntry> parseMountInfo(std::string_view text);
-
 // One mount of a disc: the kernel's id for it, and where it is.
 struct DiscMount {
     unsigned id = 0;
@@ -46,8 +28,9 @@ struct DiscMounts {
     bool covered = false;
 };
 
-// The mounts of the filesystem on device major:minor. Found by device number,
-// since the source field may name /dev/cdrom, a by-label link or anything else.
-DiscMounts discMountsOf(const std::vector<MountEntry>& mounts, unsigned major, unsigned minor);
+// The mounts of the filesystem on device major:minor in a mountinfo text
+// (/proc/self/mountinfo's format). Found by device number, since the source
+// field may name /dev/cdrom, a by-label link or anything else.
+DiscMounts discMountsOf(std::string_view mountInfo, unsigned major, unsigned minor);
 
 } // namespace trayvo

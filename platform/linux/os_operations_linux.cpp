@@ -7,33 +7,16 @@
 #include "platform/text_encoding.h"
 
 #include <linux/cdrom.h>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
 
 #include <chrono>
 #include <climits> // CDSL_CURRENT is INT_MAX, and linux/cdrom.h leaves the include to us
-#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
 
 namespace trayvo {
 namespace {
-
-bool holdsReadableDisc(const UniqueFd& fd)
-{
-    const int driveStatus = ::ioctl(fd.get(), CDROM_DRIVE_STATUS, CDSL_CURRENT);
-    const int discStatus = ::ioctl(fd.get(), CDROM_DISC_STATUS, 0);
-    return isReadableDisc(driveStatus, discStatus);
-}
-
-std::optional<std::uint64_t> capacityBytes(const UniqueFd& fd)
-{
-    std::uint64_t bytes = 0;
-    if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0)
-        return std::nullopt;
-    return bytes;
-}
 
 // How long the opener is given to say that the folder cannot be opened (its
 // exit status). Openers hand the folder to the file manager and end within a
@@ -63,20 +46,17 @@ DriveType LinuxOsOperations::getDriveType(const DriveRoot& root) const
     return blockDeviceType(locations_, toUtf8(root));
 }
 
+// The drive module reads only whether totalClusters is zero, so a readable
+// disc is one cluster here and the other figures stay zero. openDriveNode
+// refuses the empty root of the list's unfilled slot.
 DiskFreeSpace LinuxOsOperations::getDiskFreeSpace(const DriveRoot& root) const
 {
-    if (root.empty())
-        return {};
     const UniqueFd fd = openDriveNode(toUtf8(root));
-    if (!fd || !holdsReadableDisc(fd))
+    if (!fd)
         return {};
-    const std::optional<std::uint64_t> bytes = capacityBytes(fd);
-    if (!bytes)
-        return {};
-    return {.sectorsPerCluster = 1,
-            .bytesPerSector = discSectorBytes,
-            .freeClusters = 0,
-            .totalClusters = discSectorCount(*bytes)};
+    const int driveStatus = ::ioctl(fd.get(), CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    const int discStatus = ::ioctl(fd.get(), CDROM_DISC_STATUS, 0);
+    return {.totalClusters = isReadableDisc(driveStatus, discStatus) ? 1u : 0u};
 }
 
 std::uint32_t LinuxOsOperations::sendMciString(const std::u16string& command)
@@ -84,14 +64,13 @@ std::uint32_t LinuxOsOperations::sendMciString(const std::u16string& command)
     return mci_.send(toUtf8(command));
 }
 
-// The one command line the program starts is the file explorer on a drive,
-// "explorer.exe " and the drive's root. Here that means the disc's folder in
-// the desktop's file manager: the folder is found (or mounted) first and
-// handed to the opener as one argument, since a disc's label, chosen by
-// whoever burned it, is part of the path. A desktop's opener cannot ask for a
-// minimized window, so showState goes unused. The opener's exit status says
-// whether the folder opened; this runs off the window's thread, so waiting
-// for it holds up nothing but the hourglass.
+// The drive module, written once for both systems, starts the one command
+// line Windows knows for a drive's folder: "explorer.exe " and the root. Here
+// that is the disc's folder, found or mounted first, handed to the desktop's
+// opener as one argument (a disc's label, chosen by whoever burned it, is part
+// of the path). The opener cannot ask for a minimized window. Its exit status
+// says whether the folder opened; this runs off the window's thread, so the
+// wait holds up nothing but the hourglass.
 bool LinuxOsOperations::startProcess(const std::u16string& commandLine, ShowState)
 {
     constexpr std::u16string_view explorer = u"explorer.exe ";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/locations_linux.h"
-#include "platform/linux/mci_interpreter.h"
+#include "platform/linux/mci_linux.h"
 #include "platform/linux/tray_devices_linux.h"
 #include "platform/linux/udisks2_linux.h"
 #include "platform/os_operations.h"

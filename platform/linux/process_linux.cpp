@@ -6,48 +6,18 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <utility>
-#include <string_view>
 
 extern char** environ;
 
 namespace trayvo {
 namespace {
-
-// A directory passes access(X_OK), and a file we may not run is no reason to
-// stop looking further along PATH: execvp goes on past both.
-bool isRunnableFile(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-std::optional<std::string> findExecutable(const std::string& name)
-{
-    if (name.empty())
-        return std::nullopt;
-    if (name.find('/') != std::string::npos)
-        return isRunnableFile(name) ? std::optional(name) : std::nullopt;
-    const char* path = std::getenv("PATH");
-    std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!dirs.empty()) {
-        const std::size_t end = dirs.find(':');
-        const std::string_view dir = dirs.substr(0, end);
-        std::string candidate = std::string(dir.empty() ? "." : dir) + '/' + name;
-        if (isRunnableFile(candidate))
-            return candidate;
-        dirs = end == std::string_view::npos ? std::string_view() : dirs.substr(end + 1);
-    }
-    return std::nullopt;
-}
 
 // What the started program runs as: ourselves, or a desktop user.
 struct Launch {
@@ -82,7 +52,9 @@ constexpr int watcherReportFd = 3;
         if (::chdir(user.home.c_str()) != 0 && ::chdir("/") != 0)
             ::_exit(127);
     }
-    ::execve(launch.program, launch.argv, launch.environment);
+    // glibc's search takes our own PATH, whoever the program runs as, and
+    // allocates nothing: it is safe here.
+    ::execvpe(launch.program, launch.argv, launch.environment);
     reportError(execReport);
     ::_exit(127);
 }
@@ -176,14 +148,11 @@ bool startDetached(const std::vector<std::string>& argv, std::chrono::millisecon
 {
     if (argv.empty())
         return false;
-    const std::optional<std::string> program = findExecutable(argv.front());
-    if (!program)
-        return false;
     // Made before fork: nothing after it may allocate.
     const std::optional<DesktopUser> user = desktopUserBehindRoot();
     const std::vector<char*> args = pointersTo(argv);
     const std::vector<char*> environment = user ? pointersTo(user->environment) : std::vector<char*>{};
-    const Launch launch{.program = program->c_str(),
+    const Launch launch{.program = argv.front().c_str(),
                         .argv = args.data(),
                         .environment = user ? environment.data() : environ,
                         .user = user ? &*user : nullptr};

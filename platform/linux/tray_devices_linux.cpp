@@ -137,8 +137,7 @@ DiscMounts LinuxTrayDevices::discMounts(const std::string& node) const
     struct stat info {};
     if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {};
-    const std::vector<MountEntry> mounts = parseMountInfo(readSmallFile(locations_.mountInfo));
-    return discMountsOf(mounts, ::major(info.st_rdev), ::minor(info.st_rdev));
+    return discMountsOf(readSmallFile(locations_.mountInfo), ::major(info.st_rdev), ::minor(info.st_rdev));
 }
 
 } // namespace trayvo

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/locations_linux.h"
-#include "platform/linux/mci_interpreter.h"
+#include "platform/linux/mci_linux.h"
 #include "platform/linux/mount_service_linux.h"
 #include "platform/linux/mountinfo_linux.h"
 

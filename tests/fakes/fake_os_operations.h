@@ -62,9 +62,7 @@ public:
             duringProbe();
         if (!probeFailure.empty())
             throw std::runtime_error(probeFailure);
-        if (!discs.contains(root))
-            return {};
-        return {.sectorsPerCluster = 1, .bytesPerSector = 2048, .freeClusters = 0, .totalClusters = 333000};
+        return {.totalClusters = discs.contains(root) ? 1u : 0u};
     }
 
     std::uint32_t sendMciString(const std::u16string& command) override

@@ -15,7 +15,8 @@ RUNTIME_DEPENDS = {"qt6-qpa-plugins", "fonts-liberation2", "fonts-wqy-microhei",
                    "xdg-utils"}
 # Only dpkg-shlibdeps, from the program's links, brings these; Debian 13
 # renamed some for the 64-bit time_t ABI (libqt6core6t64).
-LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1"]
+LINKED_DEPENDS = ["libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libsystemd0", "libudev1",
+                  "libmount1"]
 FRESH_ROOT = Path(__file__).parents[2] / "tools/fresh-root.sh"
 
 

@@ -6,25 +6,23 @@ so the connection's closing tells that the program is done with the bus.
 """
 
 import re
-import time
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
-from common import CheckFailed
+from common import wait_for
 
 UDISKS = "org.freedesktop.UDisks2"
 CONVERSATION_LIMIT_S = 20   # beyond the program's own 10 s for the bus
 
-HEADER = re.compile(r"(method call|method return|error|signal) time=([\d.]+) sender=(\S+) -> destination=(\S+)")
+HEADER = re.compile(r"(method call|method return|error|signal) time=\S+ sender=(\S+) -> destination=(\S+)")
 
 
 @dataclass
 class BusMessage:
     kind: str
-    time: float
     sender: str
     destination: str
     fields: dict
-    body: list
+    body: list = field(default_factory=list)
 
     @property
     def member(self):
@@ -33,10 +31,8 @@ class BusMessage:
     def strings(self):
         return [found.group(1) for line in self.body if (found := re.fullmatch(r'string "(.*)"', line))]
 
-    def options(self):
-        """An a{sv} argument, as NAME=VALUE words."""
-        text = " ".join(self.body)
-        return [f"{name}={value}" for name, value in re.findall(r'string "([^"]*)" variant +\w+ (\S+)', text)]
+    def __str__(self):
+        return f"{self.kind} {self.fields.get('error_name') or self.member}({', '.join(self.strings())})"
 
 
 def bus_messages(m):
@@ -44,9 +40,8 @@ def bus_messages(m):
     for line in m.guest_text("/tmp/desktop-bus.log").splitlines():
         header = HEADER.match(line)
         if header:
-            kind, stamp, sender, destination = header.groups()
             fields = dict(re.findall(r"\b(path|interface|member|error_name)=([^;\s]+)", line))
-            messages.append(BusMessage(kind, float(stamp), sender, destination, fields, []))
+            messages.append(BusMessage(*header.groups(), fields))
         elif messages and line.strip():
             messages[-1].body.append(line.strip())
     return messages
@@ -55,48 +50,28 @@ def bus_messages(m):
 @dataclass
 class Conversation:
     """The program's own connection to the system bus during one click."""
-    connection: str
     messages: list       # to and from it
-    closed: float
-
-    def errors(self):
-        return [message for message in self.messages if message.kind == "error"]
 
     def error_names(self):
-        return [message.fields.get("error_name") for message in self.errors()]
+        return [message.fields.get("error_name") for message in self.messages if message.kind == "error"]
 
     def summary(self):
-        start = self.messages[0].time
-        steps = []
-        for message in self.messages:
-            if message.kind == "method call" and message.member != "Hello":
-                argument = message.options() or message.strings()[1:] or message.strings()
-                steps.append(f"{message.member}({', '.join(argument)}) +{message.time - start:.2f} s")
-            elif message.kind == "error":
-                text = message.strings()[:1]
-                steps.append(f"-> {message.fields.get('error_name')} {text} +{message.time - start:.2f} s")
-        steps.append(f"closed +{self.closed - start:.2f} s")
-        return "; ".join(steps)
+        return "; ".join(str(message) for message in self.messages if message.kind in ("method call", "error"))
 
 
 def conversation_after(m, since):
     """The program's conversation with the bus that began after message
     number since, once the program has closed its connection: it is then
     done with the bus for that click."""
-    deadline = time.monotonic() + CONVERSATION_LIMIT_S
-    while True:
+    def ended():
         messages = bus_messages(m)[since:]
         asked = [message.sender for message in messages
                  if message.member == "GetNameOwner" and message.strings() == [UDISKS]]
-        if asked:
-            connection = asked[0]
-            closed = [message for message in messages if message.member == "NameOwnerChanged"
-                      and message.strings() == [connection, connection, ""]]
-            if closed:
-                own = [message for message in messages if connection in (message.sender, message.destination)
-                       and message.member != "NameOwnerChanged"]
-                return Conversation(connection, own, closed[0].time)
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"the program held no conversation with the bus, or did not end it, within "
-                              f"{CONVERSATION_LIMIT_S} s")
-        time.sleep(0.2)
+        if asked and any(message.member == "NameOwnerChanged" and message.strings() == [asked[0], asked[0], ""]
+                         for message in messages):
+            return Conversation([message for message in messages if asked[0] in (message.sender, message.destination)
+                                 and message.member != "NameOwnerChanged"])
+        return None
+
+    return wait_for(ended, CONVERSATION_LIMIT_S,
+                    f"no conversation of the program's with the bus ended within {CONVERSATION_LIMIT_S} s")

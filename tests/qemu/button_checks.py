@@ -9,23 +9,11 @@ import re
 import time
 
 from common import COMMAND_LIMIT_S, TestError, expect
-from guest import hexpath
 from machine import MEDIA_DIR
+from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, ProgramWindow, Screen, with_program
 
-# From starting the X server to the program's window, under TCG; took 4 to 7 s.
-WINDOW_LIMIT_S = 45
 OPENER = "/tmp/trayvo-opener"
 OPENED_DIR = "/tmp/trayvo-opened"
-SCREENSHOT = "/tmp/trayvo2010-window.png"
-
-# Where the main window has its controls, from its layout in twips inside
-# Frame1, and the client area's size. 15 twips a pixel at 96 dpi.
-TWIPS_PER_PIXEL = 15
-FRAME1_TWIPS = (240, 600)
-COMMAND1_TWIPS = (3480, 360, 1095, 375)
-COMBOX_TWIPS = (2160, 360, 735, 330)
-CLIENT_TWIPS = (5445, 3435)
-PROGRAM_TITLE = "Trayvo2010"
 
 # The window manager's pings: back to back, this far apart, for this long
 # with each drive chosen; the probes come once a second.
@@ -39,78 +27,24 @@ ANSWER_RATIO = 1.5
 ANSWER_MARGIN_MS = 40
 
 
-def command1_center(left, top, control=COMMAND1_TWIPS):
-    """Where on the screen the middle of Command1, or another control of
-    Frame1, is, the window's client area being at left, top."""
-    control_x, control_y, control_width, control_height = control
-    return (left + round((FRAME1_TWIPS[0] + control_x + control_width / 2) / TWIPS_PER_PIXEL),
-            top + round((FRAME1_TWIPS[1] + control_y + control_height / 2) / TWIPS_PER_PIXEL))
-
-
-def window_geometry(m, window):
-    lines = m.guest.run("x", "xdotool", "getwindowgeometry", "--shell", window).lines
-    return {key: int(value) for key, value in (line.split("=", 1) for line in lines if "=" in line)}
-
-
-def control_center(m, window, control):
-    geometry = window_geometry(m, window)
-    return command1_center(geometry["X"], geometry["Y"], control)
-
-
-def window_picture(m, window):
-    """The window, or the whole screen ("root"), as PNG."""
-    shot = m.guest.run("x", "import", "-window", window, SCREENSHOT)
-    if shot.status != 0:
-        raise TestError(f"no picture of the window: {shot.text()}")
-    return m.guest_bytes(SCREENSHOT)
-
-
-def with_program(m, check, closes=False):
-    """check(pid) with the program running on a fresh X server in the guest,
-    once the program is seen to have run on to the end, or, when the check
-    closes its window, to have ended by then."""
-    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
-    if gui.status != 0 or len(gui.lines) != 1:
-        raise TestError(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
-    x_server, program = gui.lines[0].split()
-    try:
-        observed = check(program)
-    finally:
-        stopped = m.guest.run("gui-stop", x_server, program)
-    expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
-           f"the program had {'not ended' if closes else 'ended by itself'}: {m.guest_text('/tmp/program.log')}")
-    return observed
-
-
-def program_window_id(m, started):
-    """The program's window once it is shown, and the seconds since started."""
-    found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
-                        "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
-    appeared = time.monotonic() - started
-    expect(found.status == 0 and len(found.lines) == 1,
-           f"no window {PROGRAM_TITLE} after {appeared:.1f} s: {found.text()}\n{m.guest_text('/tmp/program.log')}")
-    return found.lines[0], appeared
-
-
 def ping_window(m, window, seconds):
     """The window's answers to back-to-back pings for seconds: how many, the
     worst and the median answer time in ms."""
-    answer = m.guest.run("x", m.wmping, "ping", window, seconds, PING_GAP_MS, limit=seconds + COMMAND_LIMIT_S)
+    answer = m.guest.run("x", m.wmping, "ping", window.window, seconds, PING_GAP_MS, limit=seconds + COMMAND_LIMIT_S)
     found = re.fullmatch(r"pings (\d+) worst_us (\d+) median_us (\d+)", answer.lines[-1] if answer.lines else "")
     expect(answer.status == 0 and found is not None, f"the window left a ping unanswered: {answer.text()}")
     return int(found[1]), int(found[2]) / 1000, int(found[3]) / 1000
 
 
-def choose_drive(m, window, drive):
+def choose_drive(window, drive):
     """Chooses drive in the program's selector: its list opened with a click
     and walked from the top with the keyboard. The screen must look
-    different afterwards (a picture of the window alone came out black once
-    the window had been pinged for a while)."""
-    before = window_picture(m, "root")
-    m.guest.run("x", "xdotool", "mousemove", *control_center(m, window, COMBOX_TWIPS), "click", "1")
-    m.guest.run("x", "xdotool", "key", "--delay", "100", "Home", *["Down"] * drive.index, "Return")
+    different afterwards."""
+    before = window.screen.hash()
+    window.click(COMBOX_TWIPS)
+    window.screen.x("xdotool", "key", "--delay", "100", "Home", *["Down"] * drive.index, "Return")
     time.sleep(STATUS_FOLLOWS_S)  # the status line follows at the next tick
-    expect(window_picture(m, "root") != before, f"choosing {drive.node} changed nothing on the screen")
+    expect(window.screen.hash() != before, f"choosing {drive.node} changed nothing on the screen")
 
 
 def check_answers_while_probing(m):
@@ -122,17 +56,16 @@ def check_answers_while_probing(m):
     slowest_ms = max(m.watch(drive, int(drive.medium is not None)) for drive in drives)
     answers = {}
 
-    def check(_program):
-        window, _ = program_window_id(m, time.monotonic())
-        geometry = window_geometry(m, window)
+    def check(program):
+        window = ProgramWindow(Screen(m), program)
         # At 96 dpi the layout's twips become pixels as the clicks assume.
-        size = (geometry["WIDTH"], geometry["HEIGHT"])
-        expect(size == tuple(round(twips / TWIPS_PER_PIXEL) for twips in CLIENT_TWIPS), f"the window is {size}")
+        expect(window.size == tuple(round(twips / TWIPS_PER_PIXEL) for twips in CLIENT_TWIPS),
+               f"the window is {window.size}")
         m.artifacts.mkdir(parents=True, exist_ok=True)
-        (m.artifacts / "trayvo2010-window.png").write_bytes(window_picture(m, window))
+        (m.artifacts / "trayvo2010-window.png").write_bytes(window.picture())
         for drive in drives:
             if drive.index != 0:
-                choose_drive(m, window, drive)
+                choose_drive(window, drive)
             answers[drive.node] = ping_window(m, window, PING_S)
 
     with_program(m, check)
@@ -165,15 +98,12 @@ def check_open_while_mounted(m):
     something works inside the disc, the tray stays shut and nothing is said."""
     data = m.drives["cd-data"]
     m.mount_at(data, MEDIA_DIR)
-    holder = m.guest.run("hold", hexpath(MEDIA_DIR))
-    if holder.status != 0 or len(holder.lines) != 1:
-        raise TestError(f"nothing holds {MEDIA_DIR}: {holder.text()}")
+    holder = m.spawn("run", "sh", "-c", 'cd "$0" && exec sleep 600', MEDIA_DIR)
     try:
         busy, busy_events, entry = m.door("open", data)
         busy_points = m.mount_points(data)
     finally:
-        released = m.guest.run("release", holder.lines[0])
-    expect(released.status == 0, f"the process in {MEDIA_DIR} did not end: {released.text()}")
+        m.must("release", holder)
     expect(busy.status == 0 and not busy.lines and not entry["tray_open"] and entry["locked"] and not busy_events
            and busy_points == [MEDIA_DIR], f"open of a busy disc answered {busy.text()}: QEMU has "
            f"{m.tray_state(data.qdev)}, tray events {busy_events}; mounted at {busy_points}")
@@ -193,9 +123,7 @@ def check_open_of_a_covered_disc(m):
     neither, leaves the disc mounted and the tray shut and locked, and says
     nothing; the folder button does not hand the other over as the disc's."""
     data = m.drives["cd-data"]
-    made = m.guest.run("opener-stand-in", OPENER, OPENED_DIR)
-    if made.status != 0:
-        raise TestError(f"no opener stand-in: {made.text()}")
+    m.opener_stand_in(OPENER, OPENED_DIR)
     message = f"无法打开光驱设备 {data.node} 的目录。"
     parent = "/tmp/trayvo-parent"
     for point, covers in [("/tmp/trayvo-disc", ["/tmp/trayvo-disc"]), (f"{parent}/cd", [parent, f"{parent}/cd"])]:
@@ -203,9 +131,8 @@ def check_open_of_a_covered_disc(m):
         covered = []
         try:
             for cover in covers:
-                answer = m.guest.run("tmpfs-over", hexpath(cover))
-                if answer.status != 0:
-                    raise TestError(f"no tmpfs over {cover}: {answer.text()}")
+                m.must("run", "sh", "-c", 'mkdir -p "$0" && mount -t tmpfs tmpfs "$0" && echo kept >"$0/kept.txt"',
+                       cover)
                 covered.insert(0, cover)
             answer, events, entry = m.door("open", data)
             points = m.mount_points(data)
@@ -213,7 +140,7 @@ def check_open_of_a_covered_disc(m):
             explored = m.drivecheck_run("explore", data.index, OPENER)
         finally:
             for cover in covered + [point]:
-                m.guest.run("umount-at", hexpath(cover))
+                m.guest.run("run", "umount", cover)
         expect(answer.status == 0 and not answer.lines and kept.lines == ["kept"] and not entry["tray_open"]
                and entry["locked"] and not events and points == [point],
                f"open of a disc at {point} under {covers} answered {answer.text()}: QEMU has "
@@ -228,17 +155,17 @@ def check_open_while_in_use_unseen(m):
     namespace), or the drive held open by a reading program: the open button
     leaves the drive locked and the tray shut, and says nothing."""
     data = m.drives["cd-data"]
-    for verb in ("mount-unseen", "hold-node"):
-        holder = m.guest.run(verb, data.node)
-        if holder.status != 0 or len(holder.lines) != 1:
-            raise TestError(f"{verb} {data.node}: {holder.text()}")
+    for how, holding in [("mounted unseen", ["run", "unshare", "-m", "--propagation", "private", "sh", "-c",
+                                              'mount -t iso9660 -o ro "$0" /mnt && exec sleep 600']),
+                         ("held open", ["guest", "sh", "-c", 'exec sleep 600 <"$0"'])]:
+        holder = m.spawn(*holding, data.node)
         try:
             deadline = time.monotonic() + 5
             while not m.qmp.block(data.qdev)["locked"] and time.monotonic() < deadline:
                 time.sleep(0.1)
             answer, events, entry = m.door("open", data)
         finally:
-            released = m.guest.run("release", holder.lines[0])
-        expect(released.status == 0, f"the holder of {data.node} did not end: {released.text()}")
+            m.must("release", holder)
         expect(answer.status == 0 and not answer.lines and entry["locked"] and not entry["tray_open"] and not events,
-               f"open with {verb} answered {answer.text()}: QEMU has {m.tray_state(data.qdev)}, tray events {events}")
+               f"open with the disc {how} answered {answer.text()}: QEMU has {m.tray_state(data.qdev)}, "
+               f"tray events {events}")

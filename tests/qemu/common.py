@@ -29,6 +29,17 @@ def expect(condition, message):
         raise CheckFailed(message)
 
 
+def wait_for(condition, limit_s, failure, error=CheckFailed):
+    """condition()'s first true answer, asked again and again for limit_s
+    seconds at most; after that, error(failure)."""
+    deadline = time.monotonic() + limit_s
+    while not (answer := condition()):
+        if time.monotonic() > deadline:
+            raise error(failure)
+        time.sleep(0.2)
+    return answer
+
+
 def run_tool(args, limit, **kwargs):
     try:
         return subprocess.run(args, check=True, capture_output=True, text=True, timeout=limit, **kwargs)

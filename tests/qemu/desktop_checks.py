@@ -17,11 +17,9 @@ from pathlib import Path
 import pytest
 
 from bus_monitor import UDISKS, bus_messages, conversation_after
-from button_checks import COMMAND1_TWIPS, PROGRAM_TITLE, WINDOW_LIMIT_S
-from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
-from guest import hexpath
-from hotplug_checks import ProgramWindow, Screen, at_twips
+from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import DATA_LABEL
+from window import PROGRAM_TITLE, WINDOW_LIMIT_S, ProgramWindow, Screen
 
 USER = "trayvouser"
 # Where UDisks2 mounts a disc: a folder named after its label.
@@ -37,9 +35,6 @@ AFTERWARDS_S = 2            # after the program let go of the bus, for a tray or
 MESSAGE_LIMIT_S = 15
 MEDIA_LIMIT_S = 30          # for UDisks2 to see a disc again; the kernel polls every 2 s
 RECORD_LIMIT_S = 10
-# The main window's buttons, in twips inside Frame1: one under another, 480 apart.
-BUTTONS = {f"Command{number}": (COMMAND1_TWIPS[0], COMMAND1_TWIPS[1] + 480 * (number - 1), *COMMAND1_TWIPS[2:])
-           for number in (1, 2, 3)}
 
 
 @dataclass
@@ -66,11 +61,11 @@ def desktop(m):
     if answer.status != 0 or not found:
         raise TestError(f"the desktop's services did not start: {answer.text()}\n"
                         f"{m.guest_text('/tmp/udisksd.log')}{m.guest_text('/tmp/polkitd.log')}")
-    made = m.guest.run("opener-stand-in", f"{OPENER_DIR}/xdg-open", OPENED_DIR)
-    m.guest.run("run", "chmod", "1777", OPENED_DIR)  # the opener runs as the user
+    m.opener_stand_in(f"{OPENER_DIR}/xdg-open", OPENED_DIR)
+    m.must("run", "chmod", "1777", OPENED_DIR)  # the opener runs as the user
     gui = m.guest.run("user-gui-start", USER, m.program, OPENER_DIR, limit=WINDOW_LIMIT_S)
-    if made.status != 0 or gui.status != 0 or len(gui.lines) != 1:
-        raise TestError(f"no opener or X server: {made.text()} {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
+    if gui.status != 0 or len(gui.lines) != 1:
+        raise TestError(f"no X server: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
     x_server, program = gui.lines[0].split()
     try:
         yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
@@ -82,59 +77,29 @@ def desktop(m):
     expect(ended.status == 0, f"the services did not end cleanly: {ended.text()}")
 
 
-def click(m, session, button):
-    left, top, width, height = BUTTONS[button]
-    x, y = at_twips(session.window.left, session.window.top, (left + width // 2, top + height // 2))
-    if m.guest.run("x", "xdotool", "mousemove", x, y, "click", "1").status != 0:
-        raise TestError(f"xdotool could not click {button}")
-
-
 def program_windows(m, session):
     return m.guest.run("x", "xdotool", "search", "--onlyvisible", "--pid", session.program,
                        "--name", f"^{PROGRAM_TITLE}$").lines
 
 
 def expect_no_message(m, session, after):
-    windows = program_windows(m, session)
-    expect(len(windows) == 1, f"{after}: the program shows {len(windows)} windows, a message among them")
+    expect(len(program_windows(m, session)) == 1, f"{after}: the program shows a message")
 
 
 def await_message(m, session, after):
     """Waits for the program's message and answers it."""
-    deadline = time.monotonic() + MESSAGE_LIMIT_S
-    while len(windows := program_windows(m, session)) < 2:
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"{after}: no message within {MESSAGE_LIMIT_S} s")
-        time.sleep(0.2)
-    for window in windows:
-        if window != session.window.window:
-            m.guest.run("x", "xdotool", "windowfocus", "--sync", window, "key", "Return")
-    while len(program_windows(m, session)) > 1:
-        if time.monotonic() > deadline:
-            raise TestError(f"{after}: the message would not close")
-        time.sleep(0.2)
-
-
-def opener_records(m):
-    """What each start of the opener was given (its arguments, each NUL-ended), by the start's pid."""
-    answer = m.guest.run("records", OPENED_DIR, 0)
-    records, name = {}, None
-    for line in answer.lines if answer.status == 0 else []:
-        if line.startswith("record "):
-            name = line.split(" ", 1)[1]
-            records[name] = b""
-        elif name:
-            records[name] += bytes.fromhex(line)
-    return records
+    messages = wait_for(lambda: [window for window in program_windows(m, session) if window != session.window.window],
+                        MESSAGE_LIMIT_S, f"{after}: no message within {MESSAGE_LIMIT_S} s")
+    for window in messages:
+        m.guest.run("x", "xdotool", "windowfocus", "--sync", window, "key", "Return")
+    wait_for(lambda: len(program_windows(m, session)) == 1, MESSAGE_LIMIT_S, f"{after}: the message would not close",
+             TestError)
 
 
 def await_new_record(m, before):
     """What the one start of the opener since the records before was given."""
-    deadline = time.monotonic() + RECORD_LIMIT_S
-    while not (new := [given for start, given in opener_records(m).items() if start not in before]):
-        if time.monotonic() > deadline:
-            raise CheckFailed(f"the opener was not started within {RECORD_LIMIT_S} s")
-        time.sleep(0.2)
+    new = wait_for(lambda: [given for start, given in m.opener_records(OPENED_DIR).items() if start not in before],
+                   RECORD_LIMIT_S, f"the opener was not started within {RECORD_LIMIT_S} s")
     expect(len(new) == 1, f"the opener was started {len(new)} times: {new}")
     return new[0]
 
@@ -150,17 +115,15 @@ def quiet_click(m, session, button):
     """Clicks button and waits until the program is done with the bus and a
     little longer; the program's conversation meanwhile."""
     mark = len(bus_messages(m))
-    click(m, session, button)
+    session.window.click(button)
     conversation = conversation_after(m, mark)
     time.sleep(AFTERWARDS_S)
     return conversation
 
 
-def udisksctl_as_root(m, *args):
+def udisksctl_as_root(m, action):
     """udisksctl on the data drive as root, who needs no leave from polkit."""
-    answer = m.guest.run("run", "udisksctl", *args, "--block-device", m.drives["cd-data"].node)
-    if answer.status != 0:
-        raise TestError(f"udisksctl {' '.join(args)} failed: {answer.text()}")
+    m.must("run", "udisksctl", action, "--block-device", m.drives["cd-data"].node)
 
 
 def has_udisksd(m):
@@ -183,9 +146,7 @@ def check_busy_disc_kept(m, desktop):
     mounted = m.guest.run("as-user", USER, "udisksctl", "mount", "--no-user-interaction", "--block-device", data.node)
     expect(mounted.status == 0, f"UDisks2 did not mount the disc for {USER}: {mounted.text()}")
     expect_users_mount(m, desktop)
-    holder = m.guest.run("hold", hexpath(USER_MOUNT))
-    if holder.status != 0 or len(holder.lines) != 1:
-        raise TestError(f"nothing holds {USER_MOUNT}: {holder.text()}")
+    holder = m.spawn("run", "sh", "-c", 'cd "$0" && exec sleep 600', USER_MOUNT)
     try:
         since = m.qmp.mark()
         conversation = quiet_click(m, desktop, "Command1")
@@ -193,7 +154,7 @@ def check_busy_disc_kept(m, desktop):
         expect_tray_still(m, since, "弹出仓门 on a busy disc")
         expect_no_message(m, desktop, "弹出仓门 on a busy disc")
     finally:
-        m.guest.run("release", holder.lines[0])
+        m.must("release", holder)
     expect(points == [USER_MOUNT], f"the busy disc is mounted at {points}")
     expect(conversation.error_names() == ["org.freedesktop.UDisks2.Error.DeviceBusy"],
            f"UDisks2 answered {conversation.summary()}")
@@ -205,11 +166,11 @@ def check_mounted_disc_ejected(m, desktop):
     data = m.drives["cd-data"]
     m.mount_at(data, "/tmp/trayvo-disc")
     since, mark = m.qmp.mark(), len(bus_messages(m))
-    click(m, desktop, "Command1")
+    desktop.window.click("Command1")
     m.tray_event(data, since, True)
     conversation = conversation_after(m, mark)
     expect_no_message(m, desktop, "弹出仓门 on a mounted disc")
-    expect(not m.mount_points(data) and not conversation.errors(),
+    expect(not m.mount_points(data) and not conversation.error_names(),
            f"the disc is mounted at {m.mount_points(data)}: {conversation.summary()}")
 
 
@@ -217,24 +178,22 @@ def check_tray_closed(m, desktop):
     """关闭仓门 closes the tray, and the desktop's UDisks2 sees the disc again."""
     data = m.drives["cd-data"]
     since = m.qmp.mark()
-    click(m, desktop, "Command2")
+    desktop.window.click("Command2")
     m.tray_event(data, since, False)
     expect_no_message(m, desktop, "关闭仓门")
     # UDisks2 takes the Filesystem interface off a drive whose disc went.
     path = f"/org/freedesktop/UDisks2/block_devices/{Path(data.node).name}"
-    deadline = time.monotonic() + MEDIA_LIMIT_S
-    while m.guest.run("run", "dbus-send", "--system", "--print-reply", f"--dest={UDISKS}", path,
-                      "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.UDisks2.Filesystem",
-                      "string:MountPoints").status != 0:
-        expect(time.monotonic() < deadline, f"UDisks2 did not see the disc within {MEDIA_LIMIT_S} s")
-        time.sleep(0.5)
+    wait_for(lambda: m.guest.run("run", "dbus-send", "--system", "--print-reply", f"--dest={UDISKS}", path,
+                                 "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.UDisks2.Filesystem",
+                                 "string:MountPoints").status == 0,
+             MEDIA_LIMIT_S, f"UDisks2 did not see the disc within {MEDIA_LIMIT_S} s")
 
 
 def check_folder_mounted_for_the_user(m, desktop):
     """打开目录 on a disc nobody mounted: the program has UDisks2 mount it for
     the user and hands the opener the folder UDisks2 chose."""
-    before, mark = opener_records(m), len(bus_messages(m))
-    click(m, desktop, "Command3")
+    before, mark = m.opener_records(OPENED_DIR), len(bus_messages(m))
+    desktop.window.click("Command3")
     record = await_new_record(m, before)
     conversation_after(m, mark)
     expect_no_message(m, desktop, "打开目录 on a disc not mounted")
@@ -248,18 +207,14 @@ def polkit_agent(m, session):
     is for its session: it would show a password prompt. Yields the number
     of the bus message before its registration."""
     registered = len(bus_messages(m))
-    agent = m.guest.run("polkit-agent", session.program)
-    if agent.status != 0 or len(agent.lines) != 1:
-        raise TestError(f"polkit's agent did not start: {agent.text()}")
+    agent = m.spawn("run", "script", "-qfc", f"pkttyagent --process {session.program}", "/tmp/polkit-agent.log")
     try:
-        deadline = time.monotonic() + COMMAND_LIMIT_S
-        while not any(message.member == "RegisterAuthenticationAgent" for message in bus_messages(m)[registered:]):
-            if time.monotonic() > deadline:
-                raise TestError(f"polkit's agent did not register: {m.guest_text('/tmp/polkit-agent.log')}")
-            time.sleep(0.2)
+        wait_for(lambda: any(message.member == "RegisterAuthenticationAgent"
+                             for message in bus_messages(m)[registered:]),
+                 COMMAND_LIMIT_S, "polkit's agent did not register", TestError)
         yield registered
     finally:
-        m.guest.run("polkit-agent-stop", agent.lines[0])
+        m.guest.run("polkit-agent-stop", agent)
 
 
 def expect_no_password_asked(m, since, after):
@@ -287,11 +242,11 @@ def check_polkit_refuses_without_a_prompt(m, desktop):
         expect_no_message(m, desktop, "弹出仓门 refused by polkit")
         expect(m.mount_points(data) == [ROOT_MOUNT], f"the disc is mounted at {m.mount_points(data)}")
         udisksctl_as_root(m, "unmount")
-        before = opener_records(m)
+        before = m.opener_records(OPENED_DIR)
         opening = quiet_click(m, desktop, "Command3")
         expect_no_password_asked(m, registered, "打开目录 refused by polkit")
         await_message(m, desktop, "打开目录 refused by polkit")
-        expect(opener_records(m) == before and not m.mount_points(data),
+        expect(m.opener_records(OPENED_DIR) == before and not m.mount_points(data),
                f"the opener was started, or the disc mounted at {m.mount_points(data)}")
     for conversation in (ejecting, opening):
         expect(conversation.error_names() == ["org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"],
@@ -317,19 +272,18 @@ def check_buttons_without_udisksd(m, desktop):
     expect(ejecting.error_names() == ["org.freedesktop.DBus.Error.NameHasNoOwner"],
            f"the bus answered {ejecting.summary()}")
 
-    before = opener_records(m)
-    click(m, desktop, "Command3")
+    before = m.opener_records(OPENED_DIR)
+    desktop.window.click("Command3")
     record = await_new_record(m, before)
     expect(record == ROOT_MOUNT.encode() + b"\0", f"the opener was given {record.split(bytes(1))}")
-    if m.guest.run("umount-at", hexpath(ROOT_MOUNT)).status != 0:
-        raise TestError(f"cannot unmount {ROOT_MOUNT}")
+    m.must("run", "umount", ROOT_MOUNT)
     quiet_click(m, desktop, "Command3")
     await_message(m, desktop, "打开目录 on a disc not mounted, without UDisks2")
 
     since = m.qmp.mark()
-    click(m, desktop, "Command1")
+    desktop.window.click("Command1")
     m.tray_event(data, since, True)
-    click(m, desktop, "Command2")
+    desktop.window.click("Command2")
     m.tray_event(data, since, False)
     expect_no_message(m, desktop, "the tray buttons without UDisks2")
     started = [message.member for message in bus_messages(m)[stopped_at:]

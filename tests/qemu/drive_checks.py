@@ -4,6 +4,8 @@ QEMU's side. The checks run in order, each leaving the drives as the next
 one expects.
 """
 
+import re
+
 from common import COMMAND_LIMIT_S, expect
 from machine import natural_key, sysfs_port
 
@@ -11,19 +13,16 @@ from machine import natural_key, sysfs_port
 def guest_block_devices(m):
     """{name: (SCSI type, QEMU id)} for each of the guest's block devices."""
     blocks = {}
-    for line in m.guest.run("sysblock").lines:
-        name, kind, path = line.split(" ", 2)
+    for name, kind, path in m.block_devices():
         blocks[name] = (kind, m.ports.get(sysfs_port(path)))
     return blocks
 
 
 def listed_roots(m):
     answer = m.drivecheck_run("list")
-    roots = [line.split(" ", 1)[1] for line in answer.lines[:-1]]
-    expect(answer.status == 0 and answer.lines[-1:] == [f"count {len(roots)}"]
-           and answer.lines[:-1] == [f"{index} {root}" for index, root in enumerate(roots)],
+    expect(answer.status == 0 and answer.lines[-1:] == [f"count {len(answer.lines) - 1}"],
            f"list answered {answer.status}: {answer.text()}")
-    return roots
+    return [line.split(" ", 1)[1] for line in answer.lines[:-1]]
 
 
 def learn_drives(m):
@@ -76,7 +75,7 @@ def check_open_tray(m):
     # The check above can only fail if this kernel closes trays on a plain
     # open; show that it does, which also puts the disc back.
     since = m.qmp.mark()
-    m.guest.run("blocking-open", data.node)
+    m.guest.run("guest", "sh", "-c", ': <"$0"', data.node)
     m.tray_event(data, since, False)
     m.watch(data, 1)
 
@@ -85,7 +84,9 @@ def check_media_changed(m):
     """A medium taken out through QEMU is gone at the next probes; one put in
     is seen, in a drive that never had one and in one whose disc went."""
     data, empty = m.drives["cd-data"], m.drives["cd-empty"]
-    m.take_medium_out(data)
+    # As a user does: the tray opened, the disc taken away and the tray closed.
+    for command in ("blockdev-open-tray", "blockdev-remove-medium", "blockdev-close-tray"):
+        m.qmp.command(command, id=data.qdev)
     m.watch(data, 0)
     for drive, medium in [(empty, m.other_iso), (data, m.data_iso)]:
         m.qmp.command("blockdev-change-medium", id=drive.qdev, filename=str(medium), format="raw",
@@ -113,5 +114,6 @@ def check_drive_gone_under_the_code(m):
     others = sorted((d.node for d in m.drives.values() if d is not hot), key=natural_key)
     roots = listed_roots(m)
     expect(roots == others, f"after the unplug the list is {roots}")
-    oops = m.kernel_complaints()
+    oops = re.findall(r"^.*(?:Oops|BUG:|Call Trace).*$", (m.work / "console.log").read_text(errors="replace"),
+                      re.MULTILINE)
     expect(not oops, f"the guest kernel complained: {oops[:3]}")

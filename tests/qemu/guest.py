@@ -1,7 +1,8 @@
 """The host's side of the guest's command port (a virtio serial port served
-by guest_init.sh): a command goes out as one line "ID VERB WORDS...", and its
-output comes back line by line, ended by "@@done ID STATUS". A command may be
-started, read line by line while the host does something else, and finished.
+by guest_init.sh): a command goes out as one line "ID WORDS...", each word
+hex-encoded, and its output comes back line by line, ended by "@@done ID
+STATUS". A command may be started, read line by line while the host does
+something else, and finished.
 """
 
 import re
@@ -20,11 +21,6 @@ class Answer:
         return " | ".join(self.lines)
 
 
-def hexpath(path):
-    """A path as a whitespace-free word for the guest."""
-    return path.encode().hex()
-
-
 class Guest:
     def __init__(self, sock):
         self.channel = LineSocket(sock, "the guest")
@@ -40,11 +36,11 @@ class Guest:
                 return line.split()[1:]
 
     def start(self, verb, *args, limit=COMMAND_LIMIT_S):
-        words = [str(arg) for arg in args]
-        if any(not word or re.search(r"\s", word) for word in words):
-            raise TestError(f"guest commands take whitespace-free words: {words}")
+        words = [str(word).encode().hex() for word in (verb, *args)]
+        if not all(words):
+            raise TestError(f"guest commands take no empty words: {args}")
         self.last_id += 1
-        self.channel.sock.sendall(f"{self.last_id} {verb} {' '.join(words)}\n".encode())
+        self.channel.sock.sendall(f"{self.last_id} {' '.join(words)}\n".encode())
         return self.last_id, time.monotonic() + limit
 
     def next_line(self, job):

@@ -9,11 +9,12 @@
 #   trayvo_optical   how many optical drives the machine was given
 #   trayvo_bin       the host directory holding the built programs
 #
-# Commands, one a line: "ID VERB ARGS...", answered by the command's output,
-# then "@@done ID STATUS"; the host bounds how long it waits for each. Each
-# verb is an arm of serve below. Paths are as the chroot sees them, and
-# hex-encoded where they may hold blanks (HEXDIR). Verbs that start something
-# in the background print its pid, which release ends.
+# Commands, one a line: "ID WORDS...", each word hex-encoded so that it may
+# hold blanks; answered by the command's output, then "@@done ID STATUS"; the
+# host bounds how long it waits for each. The first word is a verb, an arm of
+# serve below; most run a command in the chroot, the X session or the guest's
+# own root, so that the host says the rest. spawn starts one in the
+# background and prints its pid, which release ends.
 
 export PATH=/bin
 
@@ -23,24 +24,14 @@ x_environment="PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=
     DISPLAY=:1 QT_QPA_PLATFORM=xcb"
 # shellcheck disable=SC2086 # the words of x_environment are meant to split
 in_x() { # program, args...
-    chroot /host env -i $x_environment "$@"
+    exec chroot /host env -i $x_environment "$@"
 }
-# The same in the background, each step exec'ing the next, so that $! is the
-# program's own pid: the one its windows carry, and the one to stop.
-# shellcheck disable=SC2086
-in_x_background() { # log, program, args...
-    log=$1
-    shift
-    (exec chroot /host env -i $x_environment "$@") </dev/null >"$log" 2>&1 3>&- &
-}
-
-unhex() { echo "$1" | xxd -r -p; }
 
 # An X server; its pid in xvfb.
 start_x() {
-    in_x_background /host/tmp/xvfb.log Xvfb :1 -screen 0 800x600x24 -nolisten tcp
+    (in_x Xvfb :1 -screen 0 800x600x24 -nolisten tcp) </dev/null >/host/tmp/xvfb.log 2>&1 3>&- &
     xvfb=$!
-    await 200 is_socket /host/tmp/.X11-unix/X1 || { echo "no X server"; return 1; }
+    await 200 [ -S /host/tmp/.X11-unix/X1 ] || { echo "no X server"; return 1; }
 }
 
 # Waits tenths of a second at most for a condition.
@@ -54,25 +45,15 @@ await() { # tenths, command...
     done
 }
 
-has_record() { [ -n "$(ls "$1")" ]; }
-is_socket() { [ -S "$1" ]; }
 not_running() { ! kill -0 "$1" 2>/dev/null; }
 has_owner() {
     chroot /host dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
-has_text() { [ -s "$1" ]; }
 # Whether polkit answers process pid's udisks2 mount as pkcheck's status says.
 pkcheck_says() { # pid, status
     chroot /host pkcheck --action-id org.freedesktop.udisks2.filesystem-mount --process "$1" >/dev/null 2>&1
     [ $? -eq "$2" ]
-}
-
-# A program inside the chroot in the background; $! is its pid.
-in_chroot_background() { # log, program, args...
-    log=$1
-    shift
-    (exec chroot /host "$@") </dev/null >"$log" 2>&1 3>&- &
 }
 # Becomes a program inside the chroot run as a user, with the user's groups
 # and a user's environment: env's words, then the program and its arguments.
@@ -139,83 +120,26 @@ serve() { # verb, args...
     verb=$1
     shift
     case $verb in
-    run) chroot /host "$@" </dev/null ;;
-    sysblock)
-        for dir in /sys/block/*; do
-            echo "${dir##*/} $(cat "$dir/device/type" 2>/dev/null || echo -) $(readlink -f "$dir")"
-        done
-        ;;
-    blocking-open) : <"$1" ;;
-    mounts) cat /proc/mounts ;;
-    mount-at)
-        dir=/host$(unhex "$2")
-        mkdir -p "$dir" && mount -t iso9660 -o ro "$1" "$dir"
-        ;;
-    umount-at) umount "/host$(unhex "$1")" ;;
-    tmpfs-over) # holding kept.txt
-        dir=/host$(unhex "$1")
-        mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir" && echo kept >"$dir/kept.txt"
-        ;;
-    hold)
-        # Its output must not reach the command port, nor hold it.
-        (cd "/host$(unhex "$1")" && exec sleep 600) </dev/null >/dev/null 2>&1 3>&- &
+    run) exec chroot /host "$@" ;;
+    x) in_x "$@" ;;
+    guest) exec "$@" ;;
+    spawn) # log, verb, args...
+        log=$1
+        shift
+        (serve "$@") </dev/null >"$log" 2>&1 3>&- &
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
-    hold-node)
-        (exec sleep 600) <"$1" >/dev/null 2>&1 3>&- &
-        echo $!
-        ;;
-    mount-unseen)
-        (exec chroot /host unshare -m --propagation private \
-            sh -c 'mount -t iso9660 -o ro "$0" /mnt && exec sleep 600' "$1") </dev/null >/dev/null 2>&1 3>&- &
-        echo $!
-        ;;
-    silent-bus)
-        mkdir -p /host/run/dbus && rm -f /host/run/dbus/system_bus_socket
-        in_x_background /dev/null python3 -c '
-import socket
-bus = socket.socket(socket.AF_UNIX)
-bus.bind("/run/dbus/system_bus_socket")
-bus.listen(16)
-held = []
-while True:
-    held.append(bus.accept()[0])
-'
-        echo $!
-        await 100 is_socket /host/run/dbus/system_bus_socket
-        ;;
-    opener-stand-in)
-        mkdir -p "/host$2" "/host${1%/*}"
-        # Written to a hidden name and then renamed, so that a record is
-        # never seen half written.
-        printf '#!/bin/sh\nprintf "%%s\\0" "$@" >"%s/.$$" && mv "%s/.$$" "%s/$$"\n' "$2" "$2" "$2" >"/host$1"
-        chmod 755 "/host$1"
-        ;;
-    records)
-        await "$2" has_record "/host$1" || return 1
-        for record in "/host$1"/*; do
-            echo "record ${record##*/}"
-            xxd -p "$record"
-        done
-        ;;
     gui-start)
         mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
         start_x || return 1
-        in_x_background /host/tmp/program.log "$1"
-        echo "$xvfb $!"
-        ;;
-    x) in_x "$@" </dev/null ;;
-    x-start)
-        in_x_background /host/tmp/x-start.log "$1"
-        echo $!
+        echo "$xvfb $(serve spawn /host/tmp/program.log x "$1")"
         ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
         await 50 not_running "$2" && await 50 not_running "$1"
         ;;
-    fetch) xxd -p "/host$1" ;;
     udev-start)
         # systemd's tools refuse to act in a chroot unless told to.
         SYSTEMD_IGNORE_CHROOT=1 chroot /host /lib/systemd/systemd-udevd --daemon \
@@ -224,16 +148,6 @@ while True:
             chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60
         ;;
     udev-stop) chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit ;;
-    scsi-delete) echo 1 >"/sys/block/${1##*/}/device/delete" ;;
-    wakeups)
-        for task in /proc/"$1"/task/*; do
-            echo "${task##*/} $(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$task/status")"
-        done
-        ;;
-    screen-hash)
-        in_x import -window root -depth 8 "ppm:/tmp/$1.ppm" </dev/null &&
-            md5sum "/host/tmp/$1.ppm" | cut -d' ' -f1
-        ;;
     desktop-start)
         uid=$(add_user "$1") || { echo "$uid"; return 1; }
         for dir in $desktop_tmpfs; do
@@ -250,14 +164,12 @@ while True:
         mkdir -p /host/run/dbus
         chroot /host dbus-uuidgen --ensure && chroot /host dbus-daemon --system --fork || return 1
         # shellcheck disable=SC2086 # one match rule a word
-        in_chroot_background /host/tmp/desktop-bus.log dbus-monitor --system $bus_watch
-        echo $! >/desktop/monitor.pid
-        await 100 has_text /host/tmp/desktop-bus.log || { echo "no bus monitor"; return 1; }
+        serve spawn /host/tmp/desktop-bus.log run dbus-monitor --system $bus_watch >/desktop/monitor.pid
+        await 100 [ -s /host/tmp/desktop-bus.log ] || { echo "no bus monitor"; return 1; }
         write_polkit_rule "$1" YES
-        in_chroot_background /host/tmp/polkitd.log /usr/lib/polkit-1/polkitd --no-debug
+        serve spawn /host/tmp/polkitd.log run /usr/lib/polkit-1/polkitd --no-debug >/dev/null
         await 300 has_owner org.freedesktop.PolicyKit1 || { echo "no polkitd"; return 1; }
-        in_chroot_background /host/tmp/udisksd.log /usr/libexec/udisks2/udisksd
-        udisksd=$!
+        udisksd=$(serve spawn /host/tmp/udisksd.log run /usr/libexec/udisks2/udisksd)
         await 300 has_owner org.freedesktop.UDisks2 || { echo "no udisksd"; return 1; }
         echo "uid $uid udisksd $udisksd"
         ;;
@@ -290,23 +202,14 @@ while True:
         for dir in $desktop_tmpfs; do [ ! -d "/host$dir" ] || umount "/host$dir"; done
         for file in passwd group shadow; do umount "/host/etc/$file"; done
         ;;
-    as-user)
-        user=$1
-        shift
-        as_user "$user" "$@" </dev/null
-        ;;
+    as-user) as_user "$@" ;;
     user-gui-start)
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1
         mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
         chmod 755 "/host/tmp/trayvo-program/${2##*/}"
         start_x || return 1
-        (as_user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" "XDG_RUNTIME_DIR=/run/user/$uid" DISPLAY=:1 \
-            QT_QPA_PLATFORM=xcb "/tmp/trayvo-program/${2##*/}") </dev/null >/host/tmp/program.log 2>&1 3>&- &
-        echo "$xvfb $!"
-        ;;
-    polkit-agent)
-        in_chroot_background /dev/null script -qfc "pkttyagent --process $1" /tmp/polkit-agent.log
-        echo $!
+        echo "$xvfb $(serve spawn /host/tmp/program.log as-user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" \
+            "XDG_RUNTIME_DIR=/run/user/$uid" DISPLAY=:1 QT_QPA_PLATFORM=xcb "/tmp/trayvo-program/${2##*/}")"
         ;;
     polkit-agent-stop)
         # The agent runs in a session of its own, the helper it starts for
@@ -323,9 +226,14 @@ while True:
     esac
 }
 
-# Each command runs as its own process, so that a failing one cannot end the loop.
+# Each command runs as its own process, so that a failing one cannot end the
+# loop, and may become the program it runs.
 if [ "${1:-}" = serve ]; then
     shift
+    for word; do
+        shift
+        set -- "$@" "$(echo "$word" | xxd -r -p)"
+    done
     serve "$@"
     exit
 fi
@@ -348,12 +256,8 @@ while read -r module; do
 done </etc/trayvo-modules
 
 # SCSI scans run asynchronously: the drives come some time after their driver.
-tries=0
-while [ "$(find /dev -maxdepth 1 -name 'sr*' | wc -l)" -lt "${trayvo_optical:?}" ]; do
-    tries=$((tries + 1))
-    [ "$tries" -le 300 ] || break
-    sleep 0.05
-done
+drives_seen() { [ "$(find /dev -maxdepth 1 -name 'sr*' | wc -l)" -ge "${trayvo_optical:?}" ]; }
+await 150 drives_seen || say "not all drives came"
 
 share() { # tag, mount point
     mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000,cache=loose "$1" "$2" || die "cannot mount the $1 share"
@@ -372,25 +276,21 @@ share hostbin "/host$trayvo_bin"
 
 # The command port is a plain byte stream: no line discipline to set up or
 # to get in the way.
-command_port() {
+port_seen() {
     for port in /sys/class/virtio-ports/*; do
         if [ "$(cat "$port/name" 2>/dev/null)" = trayvo.control ] && [ -c "/dev/${port##*/}" ]; then
-            echo "/dev/${port##*/}"
+            control=/dev/${port##*/}
         fi
     done
+    [ -n "${control:-}" ]
 }
-tries=0
-until control=$(command_port) && [ -n "$control" ]; do
-    tries=$((tries + 1))
-    [ "$tries" -le 100 ] || die "no command port"
-    sleep 0.05
-done
+await 50 port_seen || die "no command port"
 exec 3<>"$control"
 
 echo "@@ready $(uname -r) $(cut -d' ' -f1 /proc/uptime)" >&3
-while read -r id verb args <&3; do
-    # shellcheck disable=SC2086 # the host sends whitespace-free words
-    /init serve "$verb" $args >&3 2>&3
+while read -r id words <&3; do
+    # shellcheck disable=SC2086 # hex words, one a blank apart
+    /init serve $words </dev/null >&3 2>&3
     echo "@@done $id $?" >&3
 done
 die "the command channel closed"

@@ -6,6 +6,7 @@ QEMU tells it, and the guest's answers as trayvo_drivecheck gives them.
 """
 
 import ctypes
+import json
 import os
 import re
 import signal
@@ -16,11 +17,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from common import COMMAND_LIMIT_S, MEDIA_CHANGE_LIMIT_MS, CheckFailed, TestError, run_tool
-from guest import Guest, hexpath
+from guest import Guest
 from qmp import Qmp, QmpError
 
 BOOT_LIMIT_S = 90           # from QEMU's start to the guest's first answer
-CONNECT_LIMIT_S = 30        # for QEMU to connect its sockets
 
 DATA_LABEL = "数据 光盘"
 OTHER_LABEL = "第二 光盘"
@@ -93,14 +93,6 @@ def drive_args(drive):
             "-device", f"{device},drive={drive.qdev}-medium"]
 
 
-def listen(path):
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    listener.bind(str(path))
-    listener.listen(1)
-    listener.settimeout(0.2)
-    return listener
-
-
 class Machine:
     def __init__(self, work, kernel, drivecheck, program, artifacts, wmping=None):
         self.work = work
@@ -125,7 +117,7 @@ class Machine:
         self.ports = {drive.port: drive.qdev for drive in self.drives.values()}
         self.ports[f"vscsi.0:{self.disk_id}"] = "hd"
 
-    def qemu_args(self, qmp_path, control_path):
+    def qemu_args(self, qmp_fd, control_fd):
         bindir = self.bindir
         append = (f"console=ttyS0 loglevel=4 panic=-1 rdinit=/init "
                   f"trayvo_optical={len(self.drives)} trayvo_bin={bindir}")
@@ -135,9 +127,9 @@ class Machine:
                 "-append", append,
                 "-chardev", f"file,id=console,path={self.work / 'console.log'}", "-serial", "chardev:console",
                 "-device", "virtio-serial-pci,id=serial",
-                "-chardev", f"socket,id=control,path={control_path}",
+                "-chardev", f"socket,id=control,fd={control_fd}",
                 "-device", "virtserialport,bus=serial.0,chardev=control,name=trayvo.control",
-                "-chardev", f"socket,id=qmp,path={qmp_path}", "-mon", "chardev=qmp,mode=control"]
+                "-chardev", f"socket,id=qmp,fd={qmp_fd}", "-mon", "chardev=qmp,mode=control"]
         for tag, path in [("hostroot", Path("/")), ("hostbin", bindir)]:
             args += ["-fsdev", f"local,id={tag},path={path},security_model=none,readonly=on,multidevs=remap",
                      "-device", f"virtio-9p-pci,fsdev={tag},mount_tag={tag}"]
@@ -154,32 +146,17 @@ class Machine:
         for path in [self.drivecheck, self.program, self.wmping or self.bindir, self.bindir]:
             if "," in str(path) or re.search(r"\s", str(path)):
                 raise TestError(f"QEMU's options cannot carry the path {path}")
-        listeners = {name: listen(self.work / f"{name}.sock") for name in ["qmp", "control"]}
-        args = self.qemu_args(self.work / "qmp.sock", self.work / "control.sock")
-        with open(self.work / "qemu.log", "wb") as qemu_log:
-            self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=qemu_log,
-                                            stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
-        deadline = time.monotonic() + CONNECT_LIMIT_S
-        try:
-            connected = {name: self.accept(listener, deadline) for name, listener in listeners.items()}
-        finally:
-            for listener in listeners.values():
-                listener.close()
-        self.sockets = list(connected.values())
-        self.qmp = Qmp(connected["qmp"])
-        self.guest = Guest(connected["control"])
+        # QEMU is handed its ends of the two connections.
+        (qmp, qmp_end), (control, control_end) = socket.socketpair(), socket.socketpair()
+        self.sockets = [qmp, control]
+        with open(self.work / "qemu.log", "wb") as qemu_log, qmp_end, control_end:
+            self.process = subprocess.Popen(self.qemu_args(qmp_end.fileno(), control_end.fileno()),
+                                            stdin=subprocess.DEVNULL, stdout=qemu_log, stderr=subprocess.STDOUT,
+                                            pass_fds=[qmp_end.fileno(), control_end.fileno()],
+                                            preexec_fn=die_with_parent)
+        self.qmp = Qmp(qmp)
+        self.guest = Guest(control)
         return self.guest.wait_ready(time.monotonic() + BOOT_LIMIT_S)
-
-    def accept(self, listener, deadline):
-        while True:
-            if self.process.poll() is not None:
-                raise TestError(f"QEMU stopped at start:\n{self.qemu_output()}")
-            if time.monotonic() > deadline:
-                raise TestError("QEMU did not connect its sockets")
-            try:
-                return listener.accept()[0]
-            except socket.timeout:
-                pass
 
     def qemu_output(self):
         path = self.work / "qemu.log"
@@ -221,26 +198,49 @@ class Machine:
     def drivecheck_run(self, *args, limit=COMMAND_LIMIT_S):
         return self.guest.run("run", self.drivecheck, *args, limit=limit)
 
+    def must(self, verb, *args, limit=COMMAND_LIMIT_S):
+        """A guest command the checks cannot go on without; its output lines."""
+        answer = self.guest.run(verb, *args, limit=limit)
+        if answer.status != 0:
+            raise TestError(f"{verb} {' '.join(map(str, args))} failed in the guest: {answer.text()}")
+        return answer.lines
+
+    def spawn(self, verb, *args, log="/dev/null"):
+        """A guest command started in the background; its pid, for release."""
+        return self.must("spawn", log, verb, *args)[0]
+
+    def opener_stand_in(self, path, records):
+        """A stand-in for the desktop's opener at path, which keeps each start's
+        arguments, each NUL-ended, in a file of records named by its pid; it
+        writes a hidden file and renames it, so that none is seen half written."""
+        script = f'#!/bin/sh\nprintf "%s\\0" "$@" >"{records}/.$$" && mv "{records}/.$$" "{records}/$$"'
+        self.must("run", "sh", "-c", 'mkdir -p "${0%/*}" "$2" && printf "%s\\n" "$1" >"$0" && chmod 755 "$0"',
+                  path, script, records)
+
+    def opener_records(self, records):
+        """{pid: the arguments given} of each start of the opener stand-in."""
+        lines = self.must("guest", "sh", "-c", 'cd "/host$0" && for record in *; do [ ! -e "$record" ] || '
+                          'echo "$record $(xxd -p "$record" | tr -d "\n")"; done', records)
+        return {pid: bytes.fromhex(given) for pid, given in (line.split(" ") for line in lines)}
+
+    def block_devices(self):
+        """[(name, SCSI type or -, sysfs path)] of the guest's block devices."""
+        lines = self.must("guest", "sh", "-c", 'for dir in /sys/block/*; do echo "${dir##*/} '
+                          '$(cat "$dir/device/type" 2>/dev/null || echo -) $(readlink -f "$dir")"; done')
+        return [line.split(" ", 2) for line in lines]
+
     def mounts(self, drive):
-        """[(mount point, options)] of the drive's disc in the guest's mount
-        table, the points as the chroot sees them."""
-        mounts = []
-        for line in self.guest.run("mounts").lines:
-            device, point, _, options = line.split(" ")[:4]
-            if device == drive.node:
-                # The kernel escapes only blanks and backslashes, in octal.
-                point = re.sub(r"\\([0-7]{3})", lambda octal: chr(int(octal.group(1), 8)), point)
-                mounts.append((point.removeprefix("/host"), options))
-        return mounts
+        """[(mount point, options)] of the drive's disc, the points as the chroot sees them."""
+        shown = self.guest.run("run", "findmnt", "--list", "--json", "--source", drive.node, "-o", "TARGET,OPTIONS")
+        return [(mount["target"], mount["options"]) for mount in json.loads("".join(shown.lines) or "{}").get(
+            "filesystems", [])]
 
     def mount_points(self, drive):
         """Where the guest has the drive's disc mounted, as the chroot sees it."""
         return [point for point, _ in self.mounts(drive)]
 
     def mount_at(self, drive, directory):
-        answer = self.guest.run("mount-at", drive.node, hexpath(directory))
-        if answer.status != 0:
-            raise TestError(f"cannot mount {drive.node} at {directory}: {answer.text()}")
+        self.must("run", "sh", "-c", 'mkdir -p "$1" && mount -t iso9660 -o ro "$0" "$1"', drive.node, directory)
 
     def door(self, action, drive):
         """drivecheck's open or close; the tray events it caused, once QMP has
@@ -252,20 +252,13 @@ class Machine:
         return answer, [event["data"]["tray-open"] for event in events], entry
 
     def guest_bytes(self, path):
-        answer = self.guest.run("fetch", path)
-        if answer.status != 0:
-            raise TestError(f"cannot read {path} in the guest: {answer.text()}")
-        return bytes.fromhex("".join(answer.lines))
+        return bytes.fromhex("".join(self.must("guest", "xxd", "-p", f"/host{path}")))
 
     def guest_text(self, path):
         try:
             return self.guest_bytes(path).decode(errors="replace")
         except TestError:
             return ""
-
-    def kernel_complaints(self):
-        return re.findall(r"^.*(?:Oops|BUG:|Call Trace).*$",
-                          (self.work / "console.log").read_text(errors="replace"), re.MULTILINE)
 
     def probe(self, drive, times=1):
         answer = self.drivecheck_run("probe", drive.index, times)
@@ -289,12 +282,3 @@ class Machine:
         except TestError as error:
             raise CheckFailed(f"QEMU reported no tray {'opening' if tray_open else 'closing'} "
                               f"of {drive.qdev}: {error}") from error
-
-    def take_medium_out(self, drive):
-        """As a user does: QEMU opens the tray, takes the disc away and closes it."""
-        since = self.qmp.mark()
-        self.qmp.command("blockdev-open-tray", id=drive.qdev)
-        self.tray_event(drive, since, True)
-        self.qmp.command("blockdev-remove-medium", id=drive.qdev)
-        self.qmp.command("blockdev-close-tray", id=drive.qdev)
-        self.tray_event(drive, since, False)

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "platform/linux/mci_command.h"
-
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,29 +30,31 @@ public:
     virtual bool unmountFilesystems(const std::string& node) = 0;
 };
 
-// Carries out the MCI command strings that move a tray: opens a drive under
-// an alias, moves its door, closes the alias. Each alias holds the drive open
-// from its open to its close, so the kernel sees one user throughout.
+// What every command that is not carried out answers. Windows has an MCI
+// error number for each cause, but the drive module reads none of them.
+inline constexpr std::uint32_t notCarriedOut = 261; // MCIERR_UNRECOGNIZED_COMMAND
+
+// Carries out the MCI command strings the drive module sends to move a tray,
+// exactly as it sends them, and no others:
+//     open <drive node> type CDAudio alias nowCD wait
+//     set nowCD door open wait    or    set nowCD door closed wait
+//     close nowCD
+// The alias holds the drive open from its open to its close, so that the
+// kernel sees one user throughout.
 class Interpreter {
 public:
-    explicit Interpreter(TrayDevices& devices);
+    explicit Interpreter(TrayDevices& devices) : devices_(devices) {}
 
-    // The command's MCI result: Success, or the Windows error number.
+    // 0 when the command was carried out, notCarriedOut otherwise.
     std::uint32_t send(std::string_view command);
 
 private:
-    struct OpenAlias {
-        std::string node;
-        std::unique_ptr<TrayDrive> drive;
-    };
-
-    Error run(const ParseError& command);
-    Error run(const OpenCommand& command);
-    Error run(const SetDoorCommand& command);
-    Error run(const CloseCommand& command);
+    bool open(const std::string& node);
+    bool moveDoor(bool open);
 
     TrayDevices& devices_;
-    std::map<std::string, OpenAlias> aliases_; // by lower-case alias
+    std::string node_;
+    std::unique_ptr<TrayDrive> nowCD_; // null while the alias is closed
 };
 
 } // namespace trayvo::mci

@@ -1,0 +1,109 @@
+"""The program's main window on an X server in the guest, as xdotool and
+ImageMagick's import see it: where its controls are, clicks on them, and
+the screen's look. Qt's widgets keep their texts to themselves, so the
+screen is compared by its hash.
+"""
+
+import time
+
+from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
+
+PROGRAM_TITLE = "Trayvo2010"
+# From starting the X server to the program's window, under TCG; took 4 to 7 s.
+WINDOW_LIMIT_S = 45
+SETTLE_LIMIT_S = 15           # for a window to stop changing
+DROP_DOWN_LIMIT_S = 5         # for the selector's list to show; an empty one shows none
+
+# Where the main window has its controls, from its layout in twips inside
+# Frame1 (left, top, width, height), and the client area's size. 15 twips a
+# pixel at 96 dpi. The three buttons stand one under another, 480 apart.
+TWIPS_PER_PIXEL = 15
+FRAME1_TWIPS = (240, 600)
+BUTTONS = {f"Command{number}": (3480, 360 + 480 * (number - 1), 1095, 375) for number in (1, 2, 3)}
+COMBOX_TWIPS = (2160, 360, 735, 330)
+CLIENT_TWIPS = (5445, 3435)
+
+
+def with_program(m, check, closes=False):
+    """check(pid) with the program running on a fresh X server in the guest,
+    once the program is seen to have run on to the end, or, when the check
+    closes its window, to have ended by then."""
+    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
+    if gui.status != 0 or len(gui.lines) != 1:
+        raise TestError(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
+    x_server, program = gui.lines[0].split()
+    try:
+        observed = check(program)
+    finally:
+        stopped = m.guest.run("gui-stop", x_server, program)
+    expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
+           f"the program had {'not ended' if closes else 'ended by itself'}: {m.guest_text('/tmp/program.log')}")
+    return observed
+
+
+class Screen:
+    """The guest's X server as the checks see it: hashes of the whole screen."""
+
+    def __init__(self, m):
+        self.m = m
+
+    def hash(self):
+        return self.x("sh", "-c", "import -window root -depth 8 ppm:- | md5sum")[0].split()[0]
+
+    def settled(self, unlike=None, limit=SETTLE_LIMIT_S):
+        """The screen once two looks in a row agree and it is not unlike;
+        None when that does not come within limit seconds."""
+        deadline = time.monotonic() + limit
+        previous = None
+        while time.monotonic() < deadline:
+            current = self.hash()
+            if current == previous and current != unlike:
+                return current
+            previous = current
+        return None
+
+    def x(self, *args, limit=COMMAND_LIMIT_S):
+        return self.m.must("x", *args, limit=limit)
+
+
+class ProgramWindow:
+    """One copy of the program on the guest's X server, found by its pid."""
+
+    def __init__(self, screen, pid):
+        self.screen = screen
+        self.pid = pid
+        found = screen.x("timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible", "--all",
+                         "--pid", pid, "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
+        expect(len(found) == 1, f"program {pid} has windows {found}")
+        self.window = found[0]
+        geometry = dict(line.split("=", 1) for line in screen.x("xdotool", "getwindowgeometry", "--shell",
+                                                                 self.window) if "=" in line)
+        self.left, self.top = int(geometry["X"]), int(geometry["Y"])
+        self.size = (int(geometry["WIDTH"]), int(geometry["HEIGHT"]))
+
+    def at(self, left, top):
+        """A point of the window's client area, from twips inside Frame1."""
+        return (self.left + round((FRAME1_TWIPS[0] + left) / TWIPS_PER_PIXEL),
+                self.top + round((FRAME1_TWIPS[1] + top) / TWIPS_PER_PIXEL))
+
+    def click(self, control):
+        left, top, width, height = BUTTONS.get(control, control)
+        self.screen.x("xdotool", "mousemove", *self.at(left + width / 2, top + height / 2), "click", "1")
+
+    def read(self):
+        """The screen with the window as it stands, and with its drive
+        selector dropped down, the pointer resting at the same places."""
+        self.screen.x("xdotool", "mousemove", self.left + 2, self.top + 2)
+        shown = self.screen.settled()
+        self.screen.x("xdotool", "mousemove", *self.at(COMBOX_TWIPS[0] + 100, COMBOX_TWIPS[1] + COMBOX_TWIPS[3] // 2),
+                      "click", "1")
+        dropped = self.screen.settled(unlike=shown, limit=DROP_DOWN_LIMIT_S) or shown
+        self.screen.x("xdotool", "key", "Escape")
+        if shown is None:
+            raise CheckFailed(f"the window of program {self.pid} would not hold still to be read")
+        return shown, dropped
+
+    def picture(self):
+        """The window as PNG."""
+        self.screen.x("import", "-window", self.window, "/tmp/trayvo2010-window.png")
+        return self.screen.m.guest_bytes("/tmp/trayvo2010-window.png")
