@@ -22,8 +22,8 @@
 # Usage: fresh-root.sh [MMDEBSTRAP_OPTION...] RELEASE [COMMAND]
 # Options such as --customize-hook go to mmdebstrap; its customize hooks run
 # after the clone and before COMMAND, and count in what was installed.
-# Needs root, mmdebstrap, git, unshare and Debian's mirror (TRAYVO_DEBIAN_MIRROR,
-# TRAYVO_DEBIAN_SECURITY_MIRROR choose others). The cache is
+# Needs root, mmdebstrap, unshare, git for a COMMAND, and Debian's mirror
+# (TRAYVO_DEBIAN_MIRROR, TRAYVO_DEBIAN_SECURITY_MIRROR choose others). The cache is
 # TRAYVO_FRESH_ROOT_CACHE, by default /var/cache/trayvo-fresh-root: about
 # 200 MiB a release, and each run's copy while it lasts (about 5 GiB for the
 # test command), on disk unless TRAYVO_FRESH_ROOT_TMPFS gives the size of a
@@ -105,7 +105,7 @@ done
 release=$1
 [[ $release =~ ^[a-z]+$ ]] || die "the release is a Debian code name such as bookworm or trixie, not '$release'"
 [ "$(id -u)" -eq 0 ] || die "needs root: mmdebstrap's root mode, chroot and mounts"
-for tool in mmdebstrap git unshare chroot flock; do
+for tool in mmdebstrap unshare chroot flock; do
     command -v "$tool" >/dev/null || die "$tool is missing"
 done
 
@@ -116,10 +116,16 @@ cache=${TRAYVO_FRESH_ROOT_CACHE:-/var/cache/trayvo-fresh-root}
 base=$cache/$release-mmdebstrap-minbase.tar
 mkdir -p "$cache/runs"
 
-repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
-commit=$(git -C "$repo" rev-parse HEAD)
-[ $# -eq 1 ] || [ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] ||
-    say "uncommitted changes in $repo take no part: the run uses commit ${commit:0:12}"
+# Only a COMMAND needs the clone, and so git: the package test runs its hook
+# alone, on machines that may have no git.
+repo= commit=
+if [ $# -eq 2 ]; then
+    command -v git >/dev/null || die "git is missing: COMMAND runs in a clone of this repository"
+    repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+    commit=$(git -C "$repo" rev-parse HEAD)
+    [ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] ||
+        say "uncommitted changes in $repo take no part: the run uses commit ${commit:0:12}"
+fi
 
 script=$(realpath "$0")
 started=$SECONDS
@@ -140,7 +146,7 @@ trap 'rm -rf --one-file-system "$run"' EXIT
 export TRAYVO_FRESH_ROOT_REPO=$repo TRAYVO_FRESH_ROOT_COMMIT=$commit TRAYVO_FRESH_ROOT_RUN=$run \
     TRAYVO_FRESH_ROOT_COMMAND=${2:-} TMPDIR=$run/tmp
 mkdir "$TMPDIR"
-say "$release, commit ${commit:0:12}: ${2:-(no command)}"
+say "$release${commit:+, commit ${commit:0:12}}: ${2:-(no command)}"
 status=0
 unshare --mount --pid --uts --ipc --fork --kill-child --mount-proc \
     "$BASH" -c '[ -z "$1" ] || mount -t tmpfs -o "size=$1" fresh-root "$TMPDIR"; shift; exec "$@"' \
