@@ -10,7 +10,7 @@ import time
 
 from common import COMMAND_LIMIT_S, TestError, expect
 from machine import MEDIA_DIR
-from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, ProgramWindow, Screen, with_program
+from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, ProgramWindow, Screen, program_running
 
 OPENER = "/tmp/trayvo-opener"
 OPENED_DIR = "/tmp/trayvo-opened"
@@ -56,8 +56,7 @@ def check_answers_while_probing(m):
     drives = sorted((m.drives["cd-data"], m.drives["cd-empty"]), key=lambda drive: drive.index)
     slowest_ms = max(m.watch(drive, int(drive.medium is not None)) for drive in drives)
     answers = {}
-
-    def check(program):
+    with program_running(m) as program:
         window = ProgramWindow(Screen(m), program)
         # At 96 dpi the layout's twips become pixels as the clicks assume.
         expect(window.size == tuple(round(twips / TWIPS_PER_PIXEL) for twips in CLIENT_TWIPS),
@@ -68,8 +67,6 @@ def check_answers_while_probing(m):
             if drive.index != 0:
                 choose_drive(window, drive)
             answers[drive.node] = [ping_window(m, window, PING_ROUND_S) for _ in range(PING_ROUNDS)]
-
-    with_program(m, check)
     # A ping sent during a probe on the window's thread waits out the rest of
     # it: at least a probe's time less the gap between pings late, in every
     # round. The bound sits halfway there from the quickest round, and each

@@ -19,7 +19,7 @@ import pytest
 from bus_monitor import UDISKS, bus_messages, conversation_after
 from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import DATA_LABEL
-from window import PROGRAM_TITLE, WINDOW_LIMIT_S, ProgramWindow, Screen
+from window import PROGRAM_TITLE, ProgramWindow, Screen, program_running
 
 USER = "trayvouser"
 # Where UDisks2 mounts a disc: a folder named after its label.
@@ -63,15 +63,9 @@ def desktop(m):
                         f"{m.guest_text('/tmp/udisksd.log')}{m.guest_text('/tmp/polkitd.log')}")
     m.opener_stand_in(f"{OPENER_DIR}/xdg-open", OPENED_DIR)
     m.must("run", "chmod", "1777", OPENED_DIR)  # the opener runs as the user
-    gui = m.guest.run("user-gui-start", USER, m.program, OPENER_DIR, limit=WINDOW_LIMIT_S)
-    if gui.status != 0 or len(gui.lines) != 1:
-        raise TestError(f"no X server: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
-    x_server, program = gui.lines[0].split()
     try:
-        yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
-        stopped = m.guest.run("gui-stop", x_server, program)
-        expect(stopped.lines[:1] == ["program running"],
-               f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+        with program_running(m, USER, OPENER_DIR) as program:
+            yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
     finally:
         ended = m.guest.run("desktop-stop", limit=60)
     expect(ended.status == 0, f"the services did not end cleanly: {ended.text()}")

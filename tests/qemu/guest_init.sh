@@ -130,11 +130,6 @@ serve() { # verb, args...
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
-    gui-start)
-        mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
-        start_x || return 1
-        echo "$xvfb $(serve spawn /host/tmp/program.log x "$1")"
-        ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
@@ -203,9 +198,10 @@ serve() { # verb, args...
         for file in passwd group shadow; do umount "/host/etc/$file"; done
         ;;
     as-user) as_user "$@" ;;
-    user-gui-start)
+    gui-start) # user, program, folder put first on its PATH; prints the X server's pid and the program's
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1
-        mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
+        mkdir -p "/host/tmp/$1" "/host/run/user/$uid" /host/tmp/trayvo-program && chmod 700 "/host/run/user/$uid" &&
+            cp "/host$2" /host/tmp/trayvo-program/ || return 1
         chmod 755 "/host/tmp/trayvo-program/${2##*/}"
         start_x || return 1
         echo "$xvfb $(serve spawn /host/tmp/program.log as-user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" \
