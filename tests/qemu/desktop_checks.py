@@ -35,6 +35,7 @@ AFTERWARDS_S = 2            # after the program let go of the bus, for a tray or
 MESSAGE_LIMIT_S = 15
 MEDIA_LIMIT_S = 30          # for UDisks2 to see a disc again; the kernel polls every 2 s
 RECORD_LIMIT_S = 10
+RULE_LIMIT_S = 10          # for polkit to take up a rule
 
 
 @dataclass
@@ -222,9 +223,11 @@ def check_polkit_refuses_without_a_prompt(m, desktop):
     mounted leaves it as it is and says nothing; 打开目录 on a disc nobody
     mounted says it cannot open the folder. Polkit is never asked to prompt."""
     data = m.drives["cd-data"]
-    ruled = m.guest.run("desktop-rule", USER, "AUTH_ADMIN", limit=60)
-    if ruled.status != 0:
-        raise TestError(f"polkit did not take up the rule: {ruled.text()}")
+    m.must("polkit-rule", USER, "AUTH_ADMIN")
+    # pkcheck's status 2: the user's process would be asked for a password.
+    wait_for(lambda: m.guest.run("as-user", USER, "sh", "-c", 'exec pkcheck --action-id "$0" --process $$',
+                                 "org.freedesktop.udisks2.filesystem-mount").status == 2,
+             RULE_LIMIT_S, "polkit did not take up the rule", TestError)
     udisksctl_as_root(m, "unmount")
     udisksctl_as_root(m, "mount")
     with polkit_agent(m, desktop) as registered:
