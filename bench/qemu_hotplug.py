@@ -89,7 +89,7 @@ def main():
                 m.drives[qdev].node = f"/dev/{name}"
         take_every_drive(m)
         start_udev(m)
-        gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S).lines[0].split()
+        gui = m.guest.run("gui-start", "root", m.program, "/usr/local/bin", limit=WINDOW_LIMIT_S).lines[0].split()
         try:
             found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
                                 "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)

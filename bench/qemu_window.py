@@ -36,7 +36,7 @@ from button_checks import choose_drive, ping_window
 from common import CheckFailed
 from drive_checks import check_drive_list
 from machine import MEDIA_DIR
-from window import ProgramWindow, Screen, with_program
+from window import ProgramWindow, Screen, program_running
 
 PING_S = 8
 IDLE_S = 60
@@ -54,7 +54,8 @@ def answers(m, drives):
             choose(m, window, drive)
             worst[drive.node] = ping_window(m, window, PING_S)[1]
 
-    with_program(m, check)
+    with program_running(m) as program:
+        check(program)
     return worst
 
 
@@ -110,7 +111,8 @@ def hung_bus(m):
         figures["gone"] = gone_after(m, program)
 
     try:
-        with_program(m, check, closes=True)
+        with program_running(m, closes=True) as program:
+            check(program)
     except CheckFailed:
         figures.setdefault("gone", None)  # still running when stopped
     finally:
@@ -162,7 +164,8 @@ def idle(m, drive):
                              {tid: n for tid, n in woke.items() if n})
 
     try:
-        with_program(m, check)
+        with program_running(m) as program:
+            check(program)
     finally:
         if hidden:
             m.guest.run("run", "umount", "/sys/block")

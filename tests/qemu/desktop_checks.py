@@ -19,7 +19,7 @@ import pytest
 from bus_monitor import UDISKS, bus_messages, conversation_after
 from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import DATA_LABEL
-from window import PROGRAM_TITLE, WINDOW_LIMIT_S, ProgramWindow, Screen
+from window import PROGRAM_TITLE, ProgramWindow, Screen, program_running
 
 USER = "trayvouser"
 # Where UDisks2 mounts a disc: a folder named after its label.
@@ -35,6 +35,7 @@ AFTERWARDS_S = 2            # after the program let go of the bus, for a tray or
 MESSAGE_LIMIT_S = 15
 MEDIA_LIMIT_S = 30          # for UDisks2 to see a disc again; the kernel polls every 2 s
 RECORD_LIMIT_S = 10
+RULE_LIMIT_S = 10          # for polkit to take up a rule
 
 
 @dataclass
@@ -63,15 +64,9 @@ def desktop(m):
                         f"{m.guest_text('/tmp/udisksd.log')}{m.guest_text('/tmp/polkitd.log')}")
     m.opener_stand_in(f"{OPENER_DIR}/xdg-open", OPENED_DIR)
     m.must("run", "chmod", "1777", OPENED_DIR)  # the opener runs as the user
-    gui = m.guest.run("user-gui-start", USER, m.program, OPENER_DIR, limit=WINDOW_LIMIT_S)
-    if gui.status != 0 or len(gui.lines) != 1:
-        raise TestError(f"no X server: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
-    x_server, program = gui.lines[0].split()
     try:
-        yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
-        stopped = m.guest.run("gui-stop", x_server, program)
-        expect(stopped.lines[:1] == ["program running"],
-               f"the program had ended by itself: {m.guest_text('/tmp/program.log')}")
+        with program_running(m, USER, OPENER_DIR) as program:
+            yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
     finally:
         ended = m.guest.run("desktop-stop", limit=60)
     expect(ended.status == 0, f"the services did not end cleanly: {ended.text()}")
@@ -228,9 +223,11 @@ def check_polkit_refuses_without_a_prompt(m, desktop):
     mounted leaves it as it is and says nothing; 打开目录 on a disc nobody
     mounted says it cannot open the folder. Polkit is never asked to prompt."""
     data = m.drives["cd-data"]
-    ruled = m.guest.run("desktop-rule", USER, "AUTH_ADMIN", limit=60)
-    if ruled.status != 0:
-        raise TestError(f"polkit did not take up the rule: {ruled.text()}")
+    m.must("polkit-rule", USER, "AUTH_ADMIN")
+    # pkcheck's status 2: the user's process would be asked for a password.
+    wait_for(lambda: m.guest.run("as-user", USER, "sh", "-c", 'exec pkcheck --action-id "$0" --process $$',
+                                 "org.freedesktop.udisks2.filesystem-mount").status == 2,
+             RULE_LIMIT_S, "polkit did not take up the rule", TestError)
     udisksctl_as_root(m, "unmount")
     udisksctl_as_root(m, "mount")
     with polkit_agent(m, desktop) as registered:

@@ -50,11 +50,6 @@ has_owner() {
     chroot /host dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
-# Whether polkit answers process pid's udisks2 mount as pkcheck's status says.
-pkcheck_says() { # pid, status
-    chroot /host pkcheck --action-id org.freedesktop.udisks2.filesystem-mount --process "$1" >/dev/null 2>&1
-    [ $? -eq "$2" ]
-}
 # Becomes a program inside the chroot run as a user, with the user's groups
 # and a user's environment: env's words, then the program and its arguments.
 # In a subshell in the background, $! is the program's pid.
@@ -130,11 +125,6 @@ serve() { # verb, args...
         echo $!
         ;;
     release) kill "$1" && await 50 not_running "$1" ;;
-    gui-start)
-        mkdir -p /host/tmp/home /host/run/user/0 && chmod 700 /host/run/user/0
-        start_x || return 1
-        echo "$xvfb $(serve spawn /host/tmp/program.log x "$1")"
-        ;;
     gui-stop)
         kill -0 "$2" 2>/dev/null && echo "program running" || echo "program gone"
         kill "$2" "$1" 2>/dev/null
@@ -173,20 +163,7 @@ serve() { # verb, args...
         await 300 has_owner org.freedesktop.UDisks2 || { echo "no udisksd"; return 1; }
         echo "uid $uid udisksd $udisksd"
         ;;
-    desktop-rule)
-        write_polkit_rule "$1" "$2"
-        case $2 in
-        YES) expected=0 ;;
-        NO) expected=1 ;;
-        *) expected=2 ;; # it would take a password
-        esac
-        (as_user "$1" sleep 60) </dev/null >/dev/null 2>&1 3>&- &
-        subject=$!
-        await 100 pkcheck_says "$subject" "$expected"
-        taken=$?
-        kill "$subject"
-        return $taken
-        ;;
+    polkit-rule) write_polkit_rule "$1" "$2" ;;
     desktop-stop)
         stop_owner org.freedesktop.UDisks2
         stop_owner org.freedesktop.PolicyKit1
@@ -203,9 +180,10 @@ serve() { # verb, args...
         for file in passwd group shadow; do umount "/host/etc/$file"; done
         ;;
     as-user) as_user "$@" ;;
-    user-gui-start)
+    gui-start) # user, program, folder put first on its PATH; prints the X server's pid and the program's
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1
-        mkdir -p /host/tmp/trayvo-program && cp "/host$2" /host/tmp/trayvo-program/ || return 1
+        mkdir -p "/host/tmp/$1" "/host/run/user/$uid" /host/tmp/trayvo-program && chmod 700 "/host/run/user/$uid" &&
+            cp "/host$2" /host/tmp/trayvo-program/ || return 1
         chmod 755 "/host/tmp/trayvo-program/${2##*/}"
         start_x || return 1
         echo "$xvfb $(serve spawn /host/tmp/program.log as-user "$1" "PATH=$3:/usr/local/bin:/usr/bin:/bin" \

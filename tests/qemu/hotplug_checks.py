@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 
 from common import TestError, expect
-from window import ProgramWindow, Screen, with_program
+from window import ProgramWindow, Screen, program_running
 
 UDEVD = Path("/lib/systemd/systemd-udevd")
 PLUGGED = "cd-plugged"
@@ -63,21 +63,13 @@ def start_udev(m):
         raise TestError(f"udev's daemon did not start: {started.text()} {m.guest_text('/tmp/udevd.log')}")
 
 
-def with_window(m, check):
-    """check(screen, window) with the program running on a fresh X server."""
-    def run(program):
-        screen = Screen(m)
-        return check(screen, ProgramWindow(screen, program))
-
-    return with_program(m, run)
-
-
 def check_drive_plugged_beside_others(m):
     """A drive plugged in joins the running window's list as a fresh start
     would list it; pulled out, it leaves the window as it was."""
     start_udev(m)
-
-    def check(screen, window):
+    with program_running(m) as program:
+        screen = Screen(m)
+        window = ProgramWindow(screen, program)
         before = window.read()
         plug(m)
         changed(screen, before[0])
@@ -86,8 +78,6 @@ def check_drive_plugged_beside_others(m):
         unplug(m)
         changed(screen, with_drive[0])
         expect(window.read() == before, "with the drive pulled out the window differs from before it came")
-
-    return with_window(m, check)
 
 
 def take_every_drive(m):
@@ -109,21 +99,21 @@ def check_no_drive_then_one(m):
     """With no optical drive at start, one plugged in is listed, chosen and
     worked by the buttons; pulled out, the window is as it started."""
     take_every_drive(m)
-
-    def check(screen, window):
-        empty = window.read()
-        plug(m, m.other_iso)
-        changed(screen, empty[0])
-        with_drive = window.read()
-        expect(with_drive == fresh_read(m, screen), "with a drive plugged in the window differs from a fresh start's")
-        since = m.qmp.mark()
-        window.click("Command1")
-        m.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=PLUGGED, **{"tray-open": True})
-        unplug(m)
-        changed(screen, with_drive[0])
-        expect(window.read() == empty, "with the drive pulled out the window differs from its start")
-
     try:
-        return with_window(m, check)
+        with program_running(m) as program:
+            screen = Screen(m)
+            window = ProgramWindow(screen, program)
+            empty = window.read()
+            plug(m, m.other_iso)
+            changed(screen, empty[0])
+            with_drive = window.read()
+            expect(with_drive == fresh_read(m, screen),
+                   "with a drive plugged in the window differs from a fresh start's")
+            since = m.qmp.mark()
+            window.click("Command1")
+            m.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=PLUGGED, **{"tray-open": True})
+            unplug(m)
+            changed(screen, with_drive[0])
+            expect(window.read() == empty, "with the drive pulled out the window differs from its start")
     finally:
         m.guest.run("udev-stop")

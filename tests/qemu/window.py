@@ -5,6 +5,7 @@ screen is compared by its hash.
 """
 
 import time
+from contextlib import contextmanager
 
 from common import COMMAND_LIMIT_S, CheckFailed, TestError, expect
 
@@ -24,21 +25,22 @@ COMBOX_TWIPS = (2160, 360, 735, 330)
 CLIENT_TWIPS = (5445, 3435)
 
 
-def with_program(m, check, closes=False):
-    """check(pid) with the program running on a fresh X server in the guest,
-    once the program is seen to have run on to the end, or, when the check
-    closes its window, to have ended by then."""
-    gui = m.guest.run("gui-start", m.program, limit=WINDOW_LIMIT_S)
+@contextmanager
+def program_running(m, user="root", first_on_path="/usr/local/bin", closes=False):
+    """The pid of the program run as user on a fresh X server in the guest,
+    first_on_path before the system's folders on its PATH; afterwards it must
+    be seen to have run on, or, when the caller closes its window, to have
+    ended by then."""
+    gui = m.guest.run("gui-start", user, m.program, first_on_path, limit=WINDOW_LIMIT_S)
     if gui.status != 0 or len(gui.lines) != 1:
         raise TestError(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
     x_server, program = gui.lines[0].split()
     try:
-        observed = check(program)
+        yield program
     finally:
         stopped = m.guest.run("gui-stop", x_server, program)
     expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
            f"the program had {'not ended' if closes else 'ended by itself'}: {m.guest_text('/tmp/program.log')}")
-    return observed
 
 
 class Screen:
