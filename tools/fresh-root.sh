@@ -147,8 +147,13 @@ export TRAYVO_FRESH_ROOT_REPO=$repo TRAYVO_FRESH_ROOT_COMMIT=$commit TRAYVO_FRES
     TRAYVO_FRESH_ROOT_COMMAND=${2:-} TMPDIR=$run/tmp
 mkdir "$TMPDIR"
 say "$release${commit:+, commit ${commit:0:12}}: ${2:-(no command)}"
+# In a chroot, such as another fresh root when the package test runs in one,
+# / is no mount point and cannot be made private; the namespace around that
+# chroot already keeps its mounts from the host's.
+propagation=()
+mountpoint -q / || propagation=(--propagation unchanged)
 status=0
-unshare --mount --pid --uts --ipc --fork --kill-child --mount-proc \
+unshare --mount "${propagation[@]}" --pid --uts --ipc --fork --kill-child --mount-proc \
     "$BASH" -c '[ -z "$1" ] || mount -t tmpfs -o "size=$1" fresh-root "$TMPDIR"; shift; exec "$@"' \
     - "${TRAYVO_FRESH_ROOT_TMPFS:-}" mmdebstrap --mode=root --variant=custom --skip=update --quiet \
     --setup-hook="tar --numeric-owner -C \"\$1\" -xf '$base'" \

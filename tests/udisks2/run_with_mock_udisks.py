@@ -19,6 +19,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 from pathlib import Path
 
@@ -61,12 +62,14 @@ def activation_leaves(marker):
 
 def run(test, scratch):
     marker = scratch / 'activated'
-    # Failing at once gets the caller its answer at once: a stand-in that
-    # just ended would leave the bus waiting for it to take the name.
-    Path(DBusTestCase.get_services_dir(), f'{UDISKS}.service').write_text(
-        f"[D-BUS Service]\nName={UDISKS}\nExec=/bin/sh -c 'touch {marker}; exit 1'\n")
     DBusTestCase.start_session_bus()
     DBusTestCase.start_system_bus()
+    # Failing at once gets the caller its answer at once: a stand-in that
+    # just ended would leave the bus waiting for it to take the name. Written
+    # once the bus runs, which dbusmock 0.34 requires; the bus reads its
+    # service folder again when asked for a name it does not know.
+    Path(DBusTestCase.get_services_dir(), f'{UDISKS}.service').write_text(
+        f"[D-BUS Service]\nName={UDISKS}\nExec=/bin/sh -c 'touch {marker}; exit 1'\n")
     mock, _ = DBusTestCase.spawn_server_template(str(Path(__file__).with_name('mock_udisks2.py')),
                                                  stdout=subprocess.DEVNULL)
     stopped, stopped_address = DBusTestCase.start_dbus()
@@ -94,7 +97,7 @@ def run(test, scratch):
 def main():
     # A ctest timeout ends us with SIGTERM; the buses and the mock go with us.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    scratch = Path(DBusTestCase.get_services_dir()).parent
+    scratch = Path(tempfile.mkdtemp(prefix='trayvo-udisks2-'))
     try:
         return run(sys.argv[1:], scratch)
     finally:
