@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/sysmacros.h>
+
 #include <ostream>
 
 namespace trayvo {
@@ -57,7 +59,7 @@ TEST(MountInfo, TheDiscsMountsByDeviceNumberAndWhatLiesOverThem)
         {"an empty table", "", {}, {}, false},
     };
     for (const Row& row : rows) {
-        const DiscMounts mounts = discMountsOf(row.table, 11, 0);
+        const DiscMounts mounts = discMountsOf(row.table, ::makedev(11, 0));
         EXPECT_EQ(mounts.unmountOrder, row.unmountOrder) << row.what;
         EXPECT_EQ(mounts.folder, row.folder) << row.what;
         EXPECT_EQ(mounts.covered, row.covered) << row.what;

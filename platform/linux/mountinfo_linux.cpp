@@ -1,7 +1,6 @@
 #include "platform/linux/mountinfo_linux.h"
 
 #include <libmount.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -109,10 +108,10 @@ private:
 
 } // namespace
 
-DiscMounts discMountsOf(std::string_view mountInfo, unsigned major, unsigned minor)
+DiscMounts discMountsOf(std::string_view mountInfo, dev_t device)
 {
     const std::vector<MountEntry> mounts = parseMountInfo(mountInfo);
-    const auto isDisc = [&](const MountEntry& mount) { return mount.device == ::makedev(major, minor); };
+    const auto isDisc = [&](const MountEntry& mount) { return mount.device == device; };
     const MountTree tree(mounts);
     DiscMounts disc;
     for (const MountEntry& mount : mounts) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,9 +30,9 @@ struct DiscMounts {
     bool covered = false;
 };
 
-// The mounts of the filesystem on device major:minor in a mountinfo text
+// The mounts of the filesystem on device in a mountinfo text
 // (/proc/self/mountinfo's format). Found by device number, since the source
 // field may name /dev/cdrom, a by-label link or anything else.
-DiscMounts discMountsOf(std::string_view mountInfo, unsigned major, unsigned minor);
+DiscMounts discMountsOf(std::string_view mountInfo, dev_t device);
 
 } // namespace trayvo

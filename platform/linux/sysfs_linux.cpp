@@ -1,6 +1,5 @@
 #include "platform/linux/sysfs_linux.h"
 
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>

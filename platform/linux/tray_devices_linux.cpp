@@ -9,7 +9,6 @@
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <fstream>
@@ -137,7 +136,7 @@ DiscMounts LinuxTrayDevices::discMounts(const std::string& node) const
     struct stat info {};
     if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {};
-    return discMountsOf(readSmallFile(locations_.mountInfo), ::major(info.st_rdev), ::minor(info.st_rdev));
+    return discMountsOf(readSmallFile(locations_.mountInfo), info.st_rdev);
 }
 
 } // namespace trayvo
