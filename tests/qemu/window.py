@@ -13,7 +13,7 @@ PROGRAM_TITLE = "Trayvo2010"
 # From starting the X server to the program's window, under TCG; took 4 to 7 s.
 WINDOW_LIMIT_S = 45
 SETTLE_LIMIT_S = 15           # for a window to stop changing
-DROP_DOWN_LIMIT_S = 5         # for the selector's list to show; an empty one shows none
+DROP_DOWN_LIMIT_S = 10        # for the selector's list to show; an empty one shows none
 
 # Where the main window has its controls, from its layout in twips inside
 # Frame1 (left, top, width, height), and the client area's size. 15 twips a
@@ -92,10 +92,15 @@ class ProgramWindow:
         left, top, width, height = BUTTONS.get(control, control)
         self.screen.x("xdotool", "mousemove", *self.at(left + width / 2, top + height / 2), "click", "1")
 
+    def rest_pointer(self):
+        """Moves the pointer off the controls: a control under it looks
+        hovered."""
+        self.screen.x("xdotool", "mousemove", self.left + 2, self.top + 2)
+
     def read(self):
         """The screen with the window as it stands, and with its drive
         selector dropped down, the pointer resting at the same places."""
-        self.screen.x("xdotool", "mousemove", self.left + 2, self.top + 2)
+        self.rest_pointer()
         shown = self.screen.settled()
         self.screen.x("xdotool", "mousemove", *self.at(COMBOX_TWIPS[0] + 100, COMBOX_TWIPS[1] + COMBOX_TWIPS[3] // 2),
                       "click", "1")
