@@ -6,9 +6,8 @@ order, each leaving the drives as the next one expects.
 """
 
 import re
-import time
 
-from common import COMMAND_LIMIT_S, TestError, expect
+from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import MEDIA_DIR
 from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, ProgramWindow, Screen, program_running
 
@@ -21,7 +20,6 @@ OPENED_DIR = "/tmp/trayvo-opened"
 PING_GAP_MS = 20
 PING_ROUNDS = 3
 PING_ROUND_S = 2
-STATUS_FOLLOWS_S = 2
 # A busy host delays the odd answer by tens of ms, a window stalled by a probe
 # leaves at least one answer a round a probe's time late: the bound must sit
 # this far clear of the quickest answer for the two to be told apart.
@@ -39,13 +37,14 @@ def ping_window(m, window, seconds):
 
 def choose_drive(window, drive):
     """Chooses drive in the program's selector: its list opened with a click
-    and walked from the top with the keyboard. The screen must look
-    different afterwards."""
-    before = window.screen.hash()
+    and walked from the top with the keyboard. The window must look
+    different afterwards, the pointer resting off the controls both times."""
+    window.rest_pointer()
+    before = window.screen.settled()
     window.click(COMBOX_TWIPS)
     window.screen.x("xdotool", "key", "--delay", "100", "Home", *["Down"] * drive.index, "Return")
-    time.sleep(STATUS_FOLLOWS_S)  # the status line follows at the next tick
-    expect(window.screen.hash() != before, f"choosing {drive.node} changed nothing on the screen")
+    window.rest_pointer()
+    expect(window.screen.settled(unlike=before) is not None, f"choosing {drive.node} changed nothing on the screen")
 
 
 def check_answers_while_probing(m):
@@ -162,9 +161,7 @@ def check_open_while_in_use_unseen(m):
                          ("held open", ["guest", "sh", "-c", 'exec sleep 600 <"$0"'])]:
         holder = m.spawn(*holding, data.node)
         try:
-            deadline = time.monotonic() + 5
-            while not m.qmp.block(data.qdev)["locked"] and time.monotonic() < deadline:
-                time.sleep(0.1)
+            wait_for(lambda: m.qmp.block(data.qdev)["locked"], 5, f"the drive was not locked with the disc {how}")
             answer, events, entry = m.door("open", data)
         finally:
             m.must("release", holder)
