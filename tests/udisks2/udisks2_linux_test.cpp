@@ -21,8 +21,7 @@ namespace trayvo {
 
 void PrintTo(UnmountOutcome outcome, std::ostream* out)
 {
-    constexpr const char* names[]{"Unmounted", "NotUnmounted", "NoService", "NotKnown"};
-    *out << names[static_cast<int>(outcome)];
+    *out << "unmount outcome " << static_cast<int>(outcome);
 }
 
 namespace {
@@ -105,11 +104,13 @@ TEST(Udisks2, TheProgramsFolderAndTrayCommandsGoThroughItAndAnErrorIsNoLeaveToEj
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     const fs::path dir = pattern;
     const std::string node = (dir / "sr9").string();
-    if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(11, 9)) == 0) {
-        std::ofstream(dir / "mountinfo") << "61 22 11:9 / " << (dir / "not-a-mount").string() << " ro - iso9660 x ro\n";
-        LinuxTrayDevices mounted({.mountInfo = dir / "mountinfo"}, std::make_unique<Udisks2>());
-        EXPECT_FALSE(mounted.unmountFilesystems(node)) << "a mounted disc passed for unmounted";
+    if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(11, 9)) != 0) {
+        fs::remove_all(dir);
+        GTEST_SKIP() << "needs leave to make a device node";
     }
+    std::ofstream(dir / "mountinfo") << "61 22 11:9 / " << (dir / "not-a-mount").string() << " ro - iso9660 x ro\n";
+    LinuxTrayDevices mounted({.mountInfo = dir / "mountinfo"}, std::make_unique<Udisks2>());
+    EXPECT_FALSE(mounted.unmountFilesystems(node)) << "a mounted disc passed for unmounted";
     fs::remove_all(dir);
 }
 
