@@ -40,7 +40,7 @@ def bus_messages(m):
     for line in m.guest_text("/tmp/desktop-bus.log").splitlines():
         header = HEADER.match(line)
         if header:
-            fields = dict(re.findall(r"\b(path|interface|member|error_name)=([^;\s]+)", line))
+            fields = dict(re.findall(r"\b(member|error_name)=([^;\s]+)", line))
             messages.append(BusMessage(*header.groups(), fields))
         elif messages and line.strip():
             messages[-1].body.append(line.strip())

@@ -9,7 +9,7 @@ import re
 
 from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import MEDIA_DIR
-from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, ProgramWindow, Screen, program_running
+from window import CLIENT_TWIPS, COMBOX_TWIPS, TWIPS_PER_PIXEL, program_running
 
 OPENER = "/tmp/trayvo-opener"
 OPENED_DIR = "/tmp/trayvo-opened"
@@ -55,8 +55,7 @@ def check_answers_while_probing(m):
     drives = sorted((m.drives["cd-data"], m.drives["cd-empty"]), key=lambda drive: drive.index)
     slowest_ms = max(m.watch(drive, int(drive.medium is not None)) for drive in drives)
     answers = {}
-    with program_running(m) as program:
-        window = ProgramWindow(Screen(m), program)
+    with program_running(m) as window:
         # At 96 dpi the layout's twips become pixels as the clicks assume.
         expect(window.size == tuple(round(twips / TWIPS_PER_PIXEL) for twips in CLIENT_TWIPS),
                f"the window is {window.size}")
@@ -148,7 +147,8 @@ def check_open_of_a_covered_disc(m):
                f"{m.tray_state(data.qdev)}, tray events {events}; mounted at {points}; the cover holds {kept.text()}")
         expect(explored.status == 1 and explored.lines == [message],
                f"explore of a disc under {covers} answered {explored.status}: {explored.text()}")
-    expect(not m.mount_points(data), f"the disc stays mounted at {m.mount_points(data)}")
+    points = m.mount_points(data)
+    expect(not points, f"the disc stays mounted at {points}")
 
 
 def check_open_while_in_use_unseen(m):

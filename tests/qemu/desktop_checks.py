@@ -19,7 +19,7 @@ import pytest
 from bus_monitor import UDISKS, bus_messages, conversation_after
 from common import COMMAND_LIMIT_S, TestError, expect, wait_for
 from machine import DATA_LABEL
-from window import PROGRAM_TITLE, ProgramWindow, Screen, program_running
+from window import PROGRAM_TITLE, ProgramWindow, program_running
 
 USER = "trayvouser"
 # Where UDisks2 mounts a disc: a folder named after its label.
@@ -42,7 +42,6 @@ RULE_LIMIT_S = 10          # for polkit to take up a rule
 class Session:
     uid: str
     udisksd: str
-    program: str
     window: ProgramWindow
 
 
@@ -65,15 +64,15 @@ def desktop(m):
     m.opener_stand_in(f"{OPENER_DIR}/xdg-open", OPENED_DIR)
     m.must("run", "chmod", "1777", OPENED_DIR)  # the opener runs as the user
     try:
-        with program_running(m, USER, OPENER_DIR) as program:
-            yield Session(found[1], found[2], program, ProgramWindow(Screen(m), program))
+        with program_running(m, USER, OPENER_DIR) as window:
+            yield Session(found[1], found[2], window)
     finally:
         ended = m.guest.run("desktop-stop", limit=60)
     expect(ended.status == 0, f"the services did not end cleanly: {ended.text()}")
 
 
 def program_windows(m, session):
-    return m.guest.run("x", "xdotool", "search", "--onlyvisible", "--pid", session.program,
+    return m.guest.run("x", "xdotool", "search", "--onlyvisible", "--pid", session.window.pid,
                        "--name", f"^{PROGRAM_TITLE}$").lines
 
 
@@ -165,8 +164,8 @@ def check_mounted_disc_ejected(m, desktop):
     m.tray_event(data, since, True)
     conversation = conversation_after(m, mark)
     expect_no_message(m, desktop, "弹出仓门 on a mounted disc")
-    expect(not m.mount_points(data) and not conversation.error_names(),
-           f"the disc is mounted at {m.mount_points(data)}: {conversation.summary()}")
+    points = m.mount_points(data)
+    expect(not points and not conversation.error_names(), f"the disc is mounted at {points}: {conversation.summary()}")
 
 
 def check_tray_closed(m, desktop):
@@ -202,7 +201,7 @@ def polkit_agent(m, session):
     is for its session: it would show a password prompt. Yields the number
     of the bus message before its registration."""
     registered = len(bus_messages(m))
-    agent = m.spawn("run", "script", "-qfc", f"pkttyagent --process {session.program}", "/tmp/polkit-agent.log")
+    agent = m.spawn("run", "script", "-qfc", f"pkttyagent --process {session.window.pid}", "/tmp/polkit-agent.log")
     try:
         wait_for(lambda: any(message.member == "RegisterAuthenticationAgent"
                              for message in bus_messages(m)[registered:]),
@@ -237,14 +236,16 @@ def check_polkit_refuses_without_a_prompt(m, desktop):
         expect_no_password_asked(m, registered, "弹出仓门 refused by polkit")
         expect_tray_still(m, since, "弹出仓门 refused by polkit")
         expect_no_message(m, desktop, "弹出仓门 refused by polkit")
-        expect(m.mount_points(data) == [ROOT_MOUNT], f"the disc is mounted at {m.mount_points(data)}")
+        points = m.mount_points(data)
+        expect(points == [ROOT_MOUNT], f"the disc is mounted at {points}")
         udisksctl_as_root(m, "unmount")
         before = m.opener_records(OPENED_DIR)
         opening = quiet_click(m, desktop, "Command3")
         expect_no_password_asked(m, registered, "打开目录 refused by polkit")
         await_message(m, desktop, "打开目录 refused by polkit")
-        expect(m.opener_records(OPENED_DIR) == before and not m.mount_points(data),
-               f"the opener was started, or the disc mounted at {m.mount_points(data)}")
+        points = m.mount_points(data)
+        expect(m.opener_records(OPENED_DIR) == before and not points,
+               f"the opener was started, or the disc mounted at {points}")
     for conversation in (ejecting, opening):
         expect(conversation.error_names() == ["org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"],
                f"UDisks2 answered {conversation.summary()}")
@@ -265,7 +266,8 @@ def check_buttons_without_udisksd(m, desktop):
     ejecting = quiet_click(m, desktop, "Command1")
     expect_tray_still(m, since, "弹出仓门 without UDisks2")
     expect_no_message(m, desktop, "弹出仓门 without UDisks2")
-    expect(m.mount_points(data) == [ROOT_MOUNT], f"the disc is mounted at {m.mount_points(data)}")
+    points = m.mount_points(data)
+    expect(points == [ROOT_MOUNT], f"the disc is mounted at {points}")
     expect(ejecting.error_names() == ["org.freedesktop.DBus.Error.NameHasNoOwner"],
            f"the bus answered {ejecting.summary()}")
 
@@ -274,7 +276,7 @@ def check_buttons_without_udisksd(m, desktop):
     record = await_new_record(m, before)
     expect(record == ROOT_MOUNT.encode() + b"\0", f"the opener was given {record.split(bytes(1))}")
     m.must("run", "umount", ROOT_MOUNT)
-    quiet_click(m, desktop, "Command3")
+    desktop.window.click("Command3")
     await_message(m, desktop, "打开目录 on a disc not mounted, without UDisks2")
 
     since = m.qmp.mark()

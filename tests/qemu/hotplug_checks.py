@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 
 from common import TestError, expect
-from window import ProgramWindow, Screen, program_running
+from window import ProgramWindow, program_running
 
 UDEVD = Path("/lib/systemd/systemd-udevd")
 PLUGGED = "cd-plugged"
@@ -84,13 +84,11 @@ def check_drive_plugged_beside_others(m):
     """A drive plugged in joins the running window's list as a fresh start
     would list it; pulled out, it leaves the window as it was."""
     start_udev(m)
-    with program_running(m) as program:
-        screen = Screen(m)
-        window = ProgramWindow(screen, program)
+    with program_running(m) as window:
         before = window.read()
         plug(m)
         with_drive = changed(window, before)
-        looks_alike(with_drive, fresh_read(m, screen), "with a drive plugged in, against a fresh start")
+        looks_alike(with_drive, fresh_read(m, window.screen), "with a drive plugged in, against a fresh start")
         unplug(m)
         returns_to(window, before, "with the drive pulled out, against before it came")
 
@@ -115,13 +113,11 @@ def check_no_drive_then_one(m):
     worked by the buttons; pulled out, the window is as it started."""
     take_every_drive(m)
     try:
-        with program_running(m) as program:
-            screen = Screen(m)
-            window = ProgramWindow(screen, program)
+        with program_running(m) as window:
             empty = window.read()
             plug(m, m.other_iso)
             with_drive = changed(window, empty)
-            looks_alike(with_drive, fresh_read(m, screen), "with a drive plugged in, against a fresh start")
+            looks_alike(with_drive, fresh_read(m, window.screen), "with a drive plugged in, against a fresh start")
             since = m.qmp.mark()
             window.click("Command1")
             m.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=PLUGGED, **{"tray-open": True})

@@ -27,16 +27,16 @@ CLIENT_TWIPS = (5445, 3435)
 
 @contextmanager
 def program_running(m, user="root", first_on_path="/usr/local/bin", closes=False):
-    """The pid of the program run as user on a fresh X server in the guest,
-    first_on_path before the system's folders on its PATH; afterwards it must
-    be seen to have run on, or, when the caller closes its window, to have
-    ended by then."""
+    """The window of the program run as user on a fresh X server in the
+    guest, first_on_path before the system's folders on its PATH; afterwards
+    the program must be seen to have run on, or, when the caller closes its
+    window, to have ended by then."""
     gui = m.guest.run("gui-start", user, m.program, first_on_path, limit=WINDOW_LIMIT_S)
     if gui.status != 0 or len(gui.lines) != 1:
         raise TestError(f"the X server did not start: {gui.text()}\n{m.guest_text('/tmp/xvfb.log')}")
     x_server, program = gui.lines[0].split()
     try:
-        yield program
+        yield ProgramWindow(Screen(m), program)
     finally:
         stopped = m.guest.run("gui-stop", x_server, program)
     expect(stopped.lines[:1] == ["program gone" if closes else "program running"],
@@ -102,12 +102,11 @@ class ProgramWindow:
         selector dropped down, the pointer resting at the same places."""
         self.rest_pointer()
         shown = self.screen.settled()
-        self.screen.x("xdotool", "mousemove", *self.at(COMBOX_TWIPS[0] + 100, COMBOX_TWIPS[1] + COMBOX_TWIPS[3] // 2),
-                      "click", "1")
-        dropped = self.screen.settled(unlike=shown, limit=DROP_DOWN_LIMIT_S) or shown
-        self.screen.x("xdotool", "key", "Escape")
         if shown is None:
             raise CheckFailed(f"the window of program {self.pid} would not hold still to be read")
+        self.click(COMBOX_TWIPS)
+        dropped = self.screen.settled(unlike=shown, limit=DROP_DOWN_LIMIT_S) or shown
+        self.screen.x("xdotool", "key", "Escape")
         return shown, dropped
 
     def picture(self):
