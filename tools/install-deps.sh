@@ -51,13 +51,14 @@ test_packages=(
     # (polkitd is polkit's daemon on both releases; Debian 12's policykit-1
     # is only a transitional name for it, gone in 13)
     udisks2 polkitd
-    # Windows build and its Wine tests, which read the screen with PIL
+    # Windows build and its Wine tests; these and the package tests read
+    # pictures with PIL
     wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales python3-pil
     # the 64-bit twin, and the 64-bit Wine that runs it where the host starts
     # no 32-bit programs
     wine64 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     # packaging and its tests (CPack's Debian generator runs file)
-    dpkg-dev file desktop-file-utils appstream mmdebstrap x11-utils python3-pil
+    dpkg-dev file desktop-file-utils appstream mmdebstrap x11-utils
 )
 
 case $1 in

@@ -30,6 +30,9 @@ MAIN = {
     "Label4": 1005, "CDROMstatus": 1006, "Command1": 1007, "Command2": 1008, "Command3": 1009,
     "Image1": 1011, "Label6": 1012, "Label7": 1013,
 }
+# Window styles (winuser.h) the checks read.
+WS_MINIMIZEBOX = 0x00020000
+WS_SYSMENU = 0x00080000
 # Every wait has a limit; none is a measure of success.
 LIMIT_S = 20
 

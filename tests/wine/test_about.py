@@ -7,7 +7,7 @@ import re
 import time
 from pathlib import Path
 
-from conftest import MAIN, MAIN_TITLE, controls, wait_until
+from conftest import MAIN, MAIN_TITLE, WS_MINIMIZEBOX, WS_SYSMENU, controls, wait_until
 from drawing import check_drawn, check_texts_render
 
 ABOUT_TITLE = "关于 Trayvo"
@@ -22,8 +22,6 @@ ABOUT_TEXTS = {
 }
 # MSAA's link role and linked state (oleacc.h), and a link's default action.
 LINK = (0x1E, 0x400000, "单击")
-WS_MINIMIZEBOX = 0x00020000
-WS_SYSMENU = 0x00080000
 # An action that waited for the About window to close would hold the caller.
 ACTION_LIMIT_MS = 2000
 

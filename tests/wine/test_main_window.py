@@ -9,7 +9,7 @@ import re
 import shutil
 from pathlib import Path
 
-from conftest import MAIN, MAIN_CLASS, MAIN_TITLE, controls, wait_until
+from conftest import MAIN, MAIN_CLASS, MAIN_TITLE, WS_MINIMIZEBOX, controls, wait_until
 from drawing import check_drawn, check_texts_render, color_of, pixels, share
 
 # What the user must read, written out here rather than taken from the
@@ -22,7 +22,6 @@ CAPTIONS = {
     "Command3": "打开目录", "Label6": "Velmoor个人工作室 o(∩_∩)o", "Label7": "关于",
 }
 BUTTONS = ("Command1", "Command2", "Command3")
-WS_MINIMIZEBOX = 0x00020000
 # The disc watch asks once a second.
 DISC_LIMIT_S = 5
 
