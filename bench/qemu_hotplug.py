@@ -25,29 +25,22 @@ import sys
 import time
 
 # First: it puts the tests' QEMU harness on the module path.
-from qemu_bench import arguments, build, guest
+from qemu_bench import arguments, build, guest, thread_figures
 from common import COMMAND_LIMIT_S, CheckFailed, TestError
 from drive_checks import guest_block_devices
 from hotplug_checks import plug, start_udev, take_every_drive, unplug
-from window import PROGRAM_TITLE, WINDOW_LIMIT_S
+from window import PROGRAM_TITLE, program_running
 
 SETTLE_S = 40  # Qt ends its idle pool threads 30 s after their last work
 
 
-def wakeups(m, pid):
-    """{thread id: voluntary context switches} of the program."""
-    lines = m.must("guest", "sh", "-c", 'for task in /proc/"$0"/task/*; do echo "${task##*/} '
-                   '$(sed -n "s/^voluntary_ctxt_switches:[[:space:]]*//p" "$task/status")"; done', pid)
-    return {tid: int(count) for tid, count in (line.split() for line in lines)}
-
-
 def idle(m, pid, seconds):
     """Main-thread wakeups and all threads' over seconds of idle."""
-    before = wakeups(m, pid)
+    before = thread_figures(m, pid)
     time.sleep(seconds)
-    after = wakeups(m, pid)
-    total = sum(count - before.get(tid, 0) for tid, count in after.items())
-    return after[pid] - before[pid], total
+    after = thread_figures(m, pid)
+    woke = {tid: switches - before.get(tid, (0, 0))[0] for tid, (switches, _) in after.items()}
+    return woke[pid], sum(woke.values())
 
 
 def rounds(m, count):
@@ -89,19 +82,12 @@ def main():
                 m.drives[qdev].node = f"/dev/{name}"
         take_every_drive(m)
         start_udev(m)
-        gui = m.guest.run("gui-start", "root", m.program, "/usr/local/bin", limit=WINDOW_LIMIT_S).lines[0].split()
-        try:
-            found = m.guest.run("x", "timeout", WINDOW_LIMIT_S, "xdotool", "search", "--sync", "--onlyvisible",
-                                "--name", f"^{PROGRAM_TITLE}$", limit=WINDOW_LIMIT_S + COMMAND_LIMIT_S)
-            if found.status != 0:
-                raise TestError(f"no window: {m.guest_text('/tmp/program.log')}")
+        with program_running(m) as window:
             time.sleep(2)
-            early = idle(m, gui[1], options.idle)
+            early = idle(m, window.pid, options.idle)
             time.sleep(max(0, SETTLE_S - options.idle - 2))
-            late = idle(m, gui[1], options.idle)
+            late = idle(m, window.pid, options.idle)
             figures = rounds(m, options.rounds)
-        finally:
-            m.guest.run("gui-stop", *gui)
         release = m.kernel.release
 
     print(f"\nQEMU guest, kernel {release}, TCG, udev's daemon running, no optical drive\n")

@@ -31,12 +31,12 @@ import time
 from pathlib import Path
 
 # First: it puts the tests' QEMU harness on the module path.
-from qemu_bench import arguments, build, guest
+from qemu_bench import arguments, build, guest, thread_figures
 from button_checks import choose_drive, ping_window
-from common import CheckFailed
+from common import CheckFailed, TestError, wait_for
 from drive_checks import check_drive_list
 from machine import MEDIA_DIR
-from window import ProgramWindow, Screen, program_running
+from window import program_running
 
 PING_S = 8
 IDLE_S = 60
@@ -47,19 +47,14 @@ GONE_LIMIT_S = 10
 def answers(m, drives):
     """{drive node: worst answer in ms} with each drive chosen in turn."""
     worst = {}
-
-    def check(program):
-        window = ProgramWindow(Screen(m), program)
+    with program_running(m) as window:
         for drive in sorted(drives, key=lambda drive: drive.index):
-            choose(m, window, drive)
+            choose(window, drive)
             worst[drive.node] = ping_window(m, window, PING_S)[1]
-
-    with program_running(m) as program:
-        check(program)
     return worst
 
 
-def choose(m, window, drive):
+def choose(window, drive):
     """drive chosen in a window just shown, where the first one is."""
     if drive.index != 0:
         choose_drive(window, drive)
@@ -95,45 +90,28 @@ def hung_bus(m):
     # A system bus that takes every connection and never answers.
     m.must("run", "sh", "-c", "mkdir -p /run/dbus && rm -f /run/dbus/system_bus_socket")
     bus = m.spawn("x", "python3", "-c", SILENT_BUS)
-    m.must("guest", "sh", "-c", "for i in $(seq 100); do [ -S /host/run/dbus/system_bus_socket ] && break; "
-                                "sleep 0.1; done")
-    figures = {}
-
-    def check(program):
-        window = ProgramWindow(Screen(m), program)
-        choose(m, window, data)
-        window.click("Command1")
-        try:
-            figures["worst"] = ping_window(m, window, PING_S)[1]
-        except CheckFailed:
-            figures["worst"] = None
-        m.guest.run("x", m.wmping, "close", window.window)
-        figures["gone"] = gone_after(m, program)
-
+    wait_for(lambda: m.guest.run("guest", "test", "-S", "/host/run/dbus/system_bus_socket").status == 0, 10,
+             "the silent bus did not come up", TestError)
+    worst = gone = None
     try:
-        with program_running(m, closes=True) as program:
-            check(program)
+        with program_running(m, closes=True) as window:
+            choose(window, data)
+            window.click("Command1")
+            try:
+                worst = ping_window(m, window, PING_S)[1]
+            except CheckFailed:
+                pass
+            m.guest.run("x", m.wmping, "close", window.window)
+            gone = gone_after(m, window.pid)
     except CheckFailed:
-        figures.setdefault("gone", None)  # still running when stopped
+        gone = None  # still running when stopped
     finally:
         m.guest.run("release", bus)
         for _ in m.mount_points(data):
             m.guest.run("run", "umount", MEDIA_DIR)
         if m.qmp.block(data.qdev)["tray_open"]:
             m.qmp.command("blockdev-close-tray", id=data.qdev)
-    return figures.get("worst"), figures.get("gone")
-
-
-def task_figures(m, program):
-    """{tid: (voluntary switches, CPU ns)} for each of the program's threads."""
-    figures = {}
-    for tid in m.guest.run("x", "ls", f"/proc/{program}/task").lines:
-        task = f"/proc/{program}/task/{tid}"
-        status = m.guest.run("x", "cat", f"{task}/status").lines
-        switches = next(int(line.split()[1]) for line in status if line.startswith("voluntary_ctxt_switches"))
-        cpu_ns = int(m.guest.run("x", "cat", f"{task}/schedstat").lines[0].split()[0])
-        figures[tid] = (switches, cpu_ns)
-    return figures
+    return worst, gone
 
 
 def idle(m, drive):
@@ -142,34 +120,25 @@ def idle(m, drive):
     if drive is None:
         m.guest.run("run", "mount", "-t", "tmpfs", "none", "/sys/block")
     hidden = drive is None
-    figures = {}
-
-    def check(program):
-        nonlocal hidden
-        window = ProgramWindow(Screen(m), program)
-        if hidden:
-            m.guest.run("run", "umount", "/sys/block")
-            hidden = False
-        else:
-            choose(m, window, drive)
-        time.sleep(SETTLE_S)
-        before = task_figures(m, program)
-        time.sleep(IDLE_S)
-        after = task_figures(m, program)
-        # A thread that began during the minute counts from nothing; one
-        # that ended is not seen at all.
-        woke = {tid: after[tid][0] - before.get(tid, (0, 0))[0] for tid in after}
-        cpu_ms = sum(after[tid][1] - before.get(tid, (0, 0))[1] for tid in after) / 1e6
-        figures["result"] = (woke.get(program, 0), sum(woke.values()), cpu_ms,
-                             {tid: n for tid, n in woke.items() if n})
-
     try:
-        with program_running(m) as program:
-            check(program)
+        with program_running(m) as window:
+            if hidden:
+                m.guest.run("run", "umount", "/sys/block")
+                hidden = False
+            else:
+                choose(window, drive)
+            time.sleep(SETTLE_S)
+            before = thread_figures(m, window.pid)
+            time.sleep(IDLE_S)
+            after = thread_figures(m, window.pid)
     finally:
         if hidden:
             m.guest.run("run", "umount", "/sys/block")
-    return figures["result"]
+    # A thread that began during the minute counts from nothing; one that
+    # ended is not seen at all.
+    woke = {tid: after[tid][0] - before.get(tid, (0, 0))[0] for tid in after}
+    cpu_ms = sum(after[tid][1] - before.get(tid, (0, 0))[1] for tid in after) / 1e6
+    return woke.get(window.pid, 0), sum(woke.values()), cpu_ms, {tid: n for tid, n in woke.items() if n}
 
 
 def median(values):
