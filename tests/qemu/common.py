@@ -20,10 +20,6 @@ class CheckFailed(AssertionError):
     """A check found the drive code or the drives not as they should be."""
 
 
-def log(message=""):
-    print(message, flush=True)
-
-
 def expect(condition, message):
     if not condition:
         raise CheckFailed(message)

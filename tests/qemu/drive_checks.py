@@ -20,9 +20,8 @@ def guest_block_devices(m):
 
 def listed_roots(m):
     answer = m.drivecheck_run("list")
-    expect(answer.status == 0 and answer.lines[-1:] == [f"count {len(answer.lines) - 1}"],
-           f"list answered {answer.status}: {answer.text()}")
-    return [line.split(" ", 1)[1] for line in answer.lines[:-1]]
+    expect(answer.status == 0, f"list answered {answer.status}: {answer.text()}")
+    return [line.split(" ", 1)[1] for line in answer.lines]
 
 
 def learn_drives(m):
@@ -65,7 +64,7 @@ def check_open_tray(m):
     data = m.drives["cd-data"]
     since = m.qmp.mark()
     m.qmp.command("blockdev-open-tray", id=data.qdev)
-    m.tray_event(data, since, True)
+    m.tray_event(data.qdev, since, True)
     m.watch(data, 0)
     since = m.qmp.mark()
     answers = m.probe(data, times=5)
@@ -76,7 +75,7 @@ def check_open_tray(m):
     # open; show that it does, which also puts the disc back.
     since = m.qmp.mark()
     m.guest.run("guest", "sh", "-c", ': <"$0"', data.node)
-    m.tray_event(data, since, False)
+    m.tray_event(data.qdev, since, False)
     m.watch(data, 1)
 
 

@@ -3,7 +3,7 @@
 // drives. Like the program, every command builds the drive list once and then
 // addresses drives by position in it.
 //
-//   list                          one "INDEX ROOT" line per drive, then "count N"
+//   list                          one "INDEX ROOT" line per drive
 //   probe INDEX TIMES             TIMES probes back to back, one 1 or 0 a line
 //   watch INDEX EXPECTED LIMIT_MS probes until the answer is EXPECTED or the
 //                                 limit has passed; prints every change of answer
@@ -114,7 +114,6 @@ int run(const std::vector<std::string>& args)
         // The list's last slot is never filled.
         for (int index = 0; index < drives.upperBound(); ++index)
             std::cout << index << ' ' << trayvo::toUtf8(roots[static_cast<std::size_t>(index)]) << '\n';
-        std::cout << "count " << drives.upperBound() << std::endl;
         return 0;
     }
     const int index = args.size() > 1 ? std::stoi(args[1]) : -1;

@@ -104,13 +104,6 @@ add_user() { # user; prints its uid
     echo "$uid"
 }
 
-# Ends the process that owns a name on the system bus.
-stop_owner() { # name
-    pid=$(chroot /host dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | sed -n 's/^ *uint32 //p')
-    [ -z "$pid" ] || { kill "$pid" && await 50 not_running "$pid"; }
-}
-
 serve() { # verb, args...
     verb=$1
     shift
@@ -137,7 +130,6 @@ serve() { # verb, args...
         chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm trigger --action=add --subsystem-match=block &&
             chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60
         ;;
-    udev-stop) chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit ;;
     desktop-start)
         uid=$(add_user "$1") || { echo "$uid"; return 1; }
         for dir in $desktop_tmpfs; do
@@ -148,13 +140,12 @@ serve() { # verb, args...
         serve udev-start || return 1
         # A desktop system's udev has the kernel poll drives for media changes
         # once the block module comes: UDisks2 learns of a disc that way.
-        cat /sys/module/block/parameters/events_dfl_poll_msecs >/desktop/poll_msecs
         chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm trigger --action=add /sys/module/block &&
             chroot /host env SYSTEMD_IGNORE_CHROOT=1 udevadm settle --timeout=60 || return 1
         mkdir -p /host/run/dbus
         chroot /host dbus-uuidgen --ensure && chroot /host dbus-daemon --system --fork || return 1
         # shellcheck disable=SC2086 # one match rule a word
-        serve spawn /host/tmp/desktop-bus.log run dbus-monitor --system $bus_watch >/desktop/monitor.pid
+        serve spawn /host/tmp/desktop-bus.log run dbus-monitor --system $bus_watch >/dev/null
         await 100 [ -s /host/tmp/desktop-bus.log ] || { echo "no bus monitor"; return 1; }
         write_polkit_rule "$1" YES
         serve spawn /host/tmp/polkitd.log run /usr/lib/polkit-1/polkitd --no-debug >/dev/null
@@ -164,21 +155,6 @@ serve() { # verb, args...
         echo "uid $uid udisksd $udisksd"
         ;;
     polkit-rule) write_polkit_rule "$1" "$2" ;;
-    desktop-stop)
-        stop_owner org.freedesktop.UDisks2
-        stop_owner org.freedesktop.PolicyKit1
-        kill "$(cat /desktop/monitor.pid)" 2>/dev/null
-        kill "$(cat /host/run/dbus/pid)" 2>/dev/null
-        # What UDisks2 mounted, the last first.
-        grep -o ' /host/media/[^ ]*' /proc/mounts | sed '1!G;h;$!d' | while read -r point; do
-            umount "$(printf '%b' "$point")"
-        done
-        cat /desktop/poll_msecs >/sys/module/block/parameters/events_dfl_poll_msecs
-        serve udev-stop
-        umount /host/dev/pts
-        for dir in $desktop_tmpfs; do [ ! -d "/host$dir" ] || umount "/host$dir"; done
-        for file in passwd group shadow; do umount "/host/etc/$file"; done
-        ;;
     as-user) as_user "$@" ;;
     gui-start) # user, program, folder put first on its PATH; prints the X server's pid and the program's
         uid=$(chroot /host /usr/bin/id -u "$1") || return 1

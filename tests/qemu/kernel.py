@@ -19,7 +19,7 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
-from common import TestError, log, run_tool
+from common import TestError, run_tool
 
 # The drivers the guest needs; modprobe leaves out those built into the
 # kernel and brings in what they depend on.
@@ -29,8 +29,6 @@ GUEST_MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sd_mod",
 
 @dataclass
 class Kernel:
-    package: str
-    version: str
     release: str
     vmlinuz: Path
     modules: Path     # the module files the guest loads
@@ -47,7 +45,7 @@ def kernel_package():
         if found:
             return found.group(1), found.group(2)
         if attempt == 0 and os.geteuid() == 0:
-            log("apt has no package lists; running apt-get update")
+            print("apt has no package lists; running apt-get update", flush=True)
             run_tool(["apt-get", "update", "-qq"], 300)
     raise TestError("apt-cache cannot resolve linux-image-amd64; run apt-get update")
 
@@ -62,7 +60,7 @@ def download_deb(cache, package, version):
             shutil.rmtree(stale)
         else:
             stale.unlink()
-    log(f"downloading {package} {version}")
+    print(f"downloading {package} {version}", flush=True)
     with tempfile.TemporaryDirectory(dir=cache) as incoming:
         # apt's download sandbox user cannot write into a root-owned build tree.
         sandbox = ["-o", "APT::Sandbox::User=root"] if os.geteuid() == 0 else []
@@ -122,5 +120,5 @@ def debian_kernel(cache):
         shutil.rmtree(unpacked, ignore_errors=True)
         unpack_kernel(deb, unpacked)
         unpacked_as = json.loads(stamp.read_text())
-    return Kernel(package, version, unpacked_as["release"], unpacked / "vmlinuz", unpacked / "modules",
+    return Kernel(unpacked_as["release"], unpacked / "vmlinuz", unpacked / "modules",
                   unpacked_as["load"])

@@ -275,9 +275,9 @@ class Machine:
             raise CheckFailed(f"{drive.node} did not turn to {expected} in {limit_ms} ms: {answer.text()}")
         return int(seen[-1].group(2))
 
-    def tray_event(self, drive, since, tray_open):
+    def tray_event(self, qdev, since, tray_open):
         try:
-            return self.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=drive.qdev, **{"tray-open": tray_open})
+            return self.qmp.wait_event("DEVICE_TRAY_MOVED", since, id=qdev, **{"tray-open": tray_open})
         except TestError as error:
             raise CheckFailed(f"QEMU reported no tray {'opening' if tray_open else 'closing'} "
-                              f"of {drive.qdev}: {error}") from error
+                              f"of {qdev}: {error}") from error

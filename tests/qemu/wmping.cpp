@@ -14,26 +14,16 @@
 #include "tests/wm_protocols.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <exception>
 #include <iostream>
-#include <string_view>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-unsigned long number(std::string_view text)
-{
-    unsigned long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size())
-        throw std::invalid_argument("not a number: " + std::string(text));
-    return value;
-}
 
 int ping(xcb_window_t window, std::chrono::seconds length, std::chrono::milliseconds gap)
 {
@@ -60,12 +50,12 @@ int ping(xcb_window_t window, std::chrono::seconds length, std::chrono::millisec
 int main(int argc, char* argv[])
 {
     try {
-        const std::vector<std::string_view> args(argv + 1, argv + argc);
+        const std::vector<std::string> args(argv + 1, argv + argc);
         if (args.size() == 4 && args[0] == "ping")
-            return ping(static_cast<xcb_window_t>(number(args[1])), std::chrono::seconds(number(args[2])),
-                        std::chrono::milliseconds(number(args[3])));
+            return ping(static_cast<xcb_window_t>(std::stoul(args[1])), std::chrono::seconds(std::stoul(args[2])),
+                        std::chrono::milliseconds(std::stoul(args[3])));
         if (args.size() == 2 && args[0] == "close") {
-            trayvo::testing::WindowManagerConnection().close(static_cast<xcb_window_t>(number(args[1])));
+            trayvo::testing::WindowManagerConnection().close(static_cast<xcb_window_t>(std::stoul(args[1])));
             return 0;
         }
         std::cerr << "usage: trayvo_wmping ping WINDOW SECONDS GAP_MS | close WINDOW\n";
