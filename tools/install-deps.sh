@@ -52,8 +52,8 @@ test_packages=(
     # is only a transitional name for it, gone in 13)
     udisks2 polkitd
     # Windows build and its Wine tests; these and the package tests read
-    # pictures with PIL
-    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales python3-pil
+    # pictures with PIL, and the exe's headers and resources with pefile
+    wine wine32:i386 fonts-wine g++-mingw-w64-i686 mingw-w64-i686-dev locales python3-pil python3-pefile
     # the 64-bit twin, and the 64-bit Wine that runs it where the host starts
     # no 32-bit programs
     wine64 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev

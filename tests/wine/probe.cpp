@@ -13,7 +13,6 @@
 //                                       help-key    F1 as the keyboard queues it
 //                                       close       the title bar's X
 //                                       default-action  MSAA's, timed
-//   probe version FILE                  the file's version resource
 //   probe define-drive LETTER TYPE PATH Wine's mount manager makes LETTER a drive
 //                                       of TYPE (cdrom, removable or none, which
 //                                       removes it) on the Unix folder PATH
@@ -288,39 +287,6 @@ void act(const wchar_t* windowClass, const wchar_t* title, int id, std::wstring_
     print(concat("{\"done\":", boolean(done), ",\"ms\":", std::to_string(::GetTickCount64() - start), "}"));
 }
 
-void showVersion(const wchar_t* file)
-{
-    DWORD ignored = 0;
-    std::vector<std::byte> data(::GetFileVersionInfoSizeW(file, &ignored));
-    if (data.empty() || !::GetFileVersionInfoW(file, 0, static_cast<DWORD>(data.size()), data.data())) {
-        print("{}");
-        return;
-    }
-    void* value = nullptr;
-    UINT size = 0;
-    std::string json = "{";
-    if (::VerQueryValueW(data.data(), L"\\", &value, &size) && size >= sizeof(VS_FIXEDFILEINFO)) {
-        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-        const auto four = [](DWORD high, DWORD low) {
-            return list(std::vector<WORD>{HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low)});
-        };
-        json += concat("\"fileVersion\":", four(fixed->dwFileVersionMS, fixed->dwFileVersionLS),
-                       ",\"productVersion\":", four(fixed->dwProductVersionMS, fixed->dwProductVersionLS), ",");
-    }
-    if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &value, &size)) {
-        const auto* words = static_cast<const WORD*>(value);
-        json += concat("\"translation\":", list(std::vector<WORD>(words, words + size / sizeof(WORD))), ",");
-    }
-    for (const wchar_t* name : {L"CompanyName", L"FileDescription", L"ProductName", L"FileVersion",
-                                L"ProductVersion", L"InternalName", L"OriginalFilename"}) {
-        const std::wstring path = std::wstring(L"\\StringFileInfo\\080404B0\\") + name;
-        if (::VerQueryValueW(data.data(), path.c_str(), &value, &size) && size > 0)
-            json += concat(quoted(name), ":", quoted(std::wstring(static_cast<const wchar_t*>(value), size - 1)), ",");
-    }
-    json.back() = '}';
-    print(json);
-}
-
 // Wine's own request to its mount manager for a drive letter, as winecfg
 // makes it: the letter's dosdevices link and its type under
 // HKLM\Software\Wine\Drives. The Unix path follows the structure.
@@ -399,14 +365,12 @@ int wmain(int argc, wchar_t** argv)
         showWindow(argv[2], argv[3]);
     else if (is(L"act", 4))
         act(argv[2], argv[3], std::stoi(args[3]), args[4]);
-    else if (is(L"version", 1))
-        showVersion(argv[2]);
     else if (is(L"define-drive", 3))
         defineDrive(argv[2][0], args[2], args[3]);
     else if (is(L"device-change", 4))
         deviceChange(args[1], argv[3][0], argv[4], argv[5]);
     else {
-        print("{\"error\":\"usage: probe window|act|version|define-drive|device-change ...\"}");
+        print("{\"error\":\"usage: probe window|act|define-drive|device-change ...\"}");
         return 2;
     }
     return 0;

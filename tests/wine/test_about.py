@@ -49,7 +49,9 @@ def destroyed_windows(log):
     window handle with whether the call found the window. The program's one
     thread is the one that loaded it; other programs of the run trace too."""
     text = log.read_text(errors="replace")
-    thread = LOADED.search(text)[1]
+    loaded = LOADED.search(text)
+    assert loaded, "Wine's trace does not show the program loaded"
+    thread = loaded[1]
     calls = re.findall(rf"^{thread}:Call user32\.DestroyWindow\(([0-9a-f]+)\)", text, re.M)
     results = re.findall(rf"^{thread}:Ret  user32\.DestroyWindow\(\) retval=([0-9a-f]+)", text, re.M)
     return [(window, int(result, 16) != 0) for window, result in zip(calls, results)]
