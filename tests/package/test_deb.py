@@ -59,6 +59,7 @@ def test_installs_with_apt_and_starts_on_a_clean_debian_of_this_release(deb):
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         display = ":" + xvfb.stdout.readline().strip()
+        assert display != ":", "Xvfb ended without a display"
         hook = f'--customize-hook=bash {shlex.quote(str(Path(__file__).parent / "in_clean_root.sh"))} "$1" ' \
                f'{shlex.quote(str(deb))}'
         run = subprocess.run(["bash", str(FRESH_ROOT), hook, release], stdout=subprocess.PIPE,
