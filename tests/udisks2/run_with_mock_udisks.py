@@ -14,7 +14,6 @@ with the test program's status.
 """
 
 import os
-import shutil
 import signal
 import socket
 import subprocess
@@ -97,12 +96,11 @@ def run(test, scratch):
 def main():
     # A ctest timeout ends us with SIGTERM; the buses and the mock go with us.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    scratch = Path(tempfile.mkdtemp(prefix='trayvo-udisks2-'))
-    try:
-        return run(sys.argv[1:], scratch)
-    finally:
-        DBusTestCase.tearDownClass()
-        shutil.rmtree(scratch)
+    with tempfile.TemporaryDirectory(prefix='trayvo-udisks2-') as scratch:
+        try:
+            return run(sys.argv[1:], Path(scratch))
+        finally:
+            DBusTestCase.tearDownClass()
 
 
 if __name__ == '__main__':
